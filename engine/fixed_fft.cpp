@@ -1,0 +1,101 @@
+#include "engine/fixed_fft.h"
+
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+namespace mimicore {
+
+namespace {
+
+std::array<int16_t, 768> MakeSineTable() {
+  std::array<int16_t, 768> t{};
+  for (size_t i = 0; i < t.size(); ++i) {
+    t[i] = static_cast<int16_t>(32767.0 * std::sin(2.0 * std::numbers::pi * double(i) / 1024.0));
+  }
+  return t;
+}
+
+inline int16_t Mul(int16_t a, int16_t b) {
+  return static_cast<int16_t>((int32_t{a} * int32_t{b}) >> 15);
+}
+
+inline int16_t Wrap16(int32_t v) { return static_cast<int16_t>(v); }
+
+}  // namespace
+
+const std::array<int16_t, 768>& SineTable() {
+  static const std::array<int16_t, 768> table = MakeSineTable();
+  return table;
+}
+
+int32_t FixedFft(int16_t* re, int16_t* im, int32_t m, int32_t inverse) {
+  if (m < 0 || m > kFftMaxLog2) {
+    return -1;
+  }
+  const auto& sine = SineTable();
+  const int32_t n = 1 << m;
+
+  int32_t mr = 0;
+  for (int32_t i = 1; i < n; ++i) {
+    int32_t l = n;
+    do {
+      l >>= 1;
+    } while (mr + l > n - 1);
+    mr = (mr & (l - 1)) + l;
+    if (mr > i) {
+      std::swap(re[i], re[mr]);
+      std::swap(im[i], im[mr]);
+    }
+  }
+
+  int32_t l = 1;
+  int32_t k = kFftMaxLog2 - 1;
+  int32_t scale = 0;
+  while (l < n) {
+    bool shift = true;
+    if (inverse != 0) {
+      shift = false;
+      for (int32_t i = 0; i < n; ++i) {
+        if (std::abs(int32_t{re[i]}) > 16383 || std::abs(int32_t{im[i]}) > 16383) {
+          shift = true;
+          ++scale;
+          break;
+        }
+      }
+    }
+    const int32_t istep = l << 1;
+    for (int32_t j0 = 0; j0 < l; ++j0) {
+      const int32_t t = j0 << k;
+      auto wr = sine[static_cast<size_t>(t + 256)];
+      auto wi = static_cast<int16_t>(-sine[static_cast<size_t>(t)]);
+      if (inverse != 0) {
+        wi = static_cast<int16_t>(-wi);
+      }
+      if (shift) {
+        wr = static_cast<int16_t>(wr >> 1);
+        wi = static_cast<int16_t>(wi >> 1);
+      }
+      for (int32_t i = j0; i < n; i += istep) {
+        const int32_t j = i + l;
+        const int32_t tr = Wrap16(int32_t{Mul(wr, re[j])} - int32_t{Mul(wi, im[j])});
+        const int32_t ti = Wrap16(int32_t{Mul(wr, im[j])} + int32_t{Mul(wi, re[j])});
+        int32_t qr = re[i];
+        int32_t qi = im[i];
+        if (shift) {
+          qr >>= 1;
+          qi >>= 1;
+        }
+        re[j] = Wrap16(qr - tr);
+        im[j] = Wrap16(qi - ti);
+        re[i] = Wrap16(qr + tr);
+        im[i] = Wrap16(qi + ti);
+      }
+    }
+    --k;
+    l = istep;
+  }
+  return scale;
+}
+
+}  // namespace mimicore

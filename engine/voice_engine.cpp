@@ -1,0 +1,235 @@
+#include "engine/voice_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "engine/calibration.h"
+#include "engine/fixed_fft.h"
+
+namespace mimicore {
+
+namespace {
+
+constexpr float kSpeedMin = 0.5F;
+constexpr float kSpeedMax = 2.2F;
+constexpr int32_t kDelayMax = 300;
+constexpr int32_t kSpectrumLog2 = 9;
+constexpr uint32_t kSpectrumPoints = 1U << kSpectrumLog2;
+
+int32_t RoundToInt(float v) { return static_cast<int32_t>(std::lround(v)); }
+
+}  // namespace
+
+EffectiveSettings MakeEffective(const EngineSettingsValues& v) {
+  EffectiveSettings e{};
+  e.peakThreshold = std::max(v.peakThreshold, 1);
+  e.NThre = v.NThre;
+  e.SilenceTime = v.SilenceTime;
+  e.speed = std::isnan(v.Speed) ? 1.0F : std::clamp(v.Speed, kSpeedMin, kSpeedMax);
+  e.speedStep = static_cast<uint32_t>(double(e.speed) * 4194304.0);
+  e.echo = v.Echo != 0;
+  e.delay = std::clamp(v.Delay, 0, kDelayMax);
+  e.decay = std::isnan(v.Decay) ? 0.0F : std::clamp(v.Decay, 0.0F, 1.0F);
+  e.bpf = std::clamp(v.Bpf, 0, kBpfMax);
+  e.oscilloDivisor = std::max(v.oscilloDivisor, 1);
+  return e;
+}
+
+ControlPositions PositionsFor(const EffectiveSettings& e, int32_t nthre, int32_t silenceTime) {
+  ControlPositions p;
+  p.speedSlider = RoundToInt(e.speed * 100.0F);
+  p.thresholdSlider = nthre;
+  p.echoChecked = e.echo;
+  p.bandPassKnob = (e.bpf - 120) / 50;
+  p.delayKnob = e.delay / 3;
+  p.decayKnob = RoundToInt(e.decay * 100.0F);
+  p.silenceKnob = silenceTime / 20;
+  p.echoKnobsEnabled = e.echo;
+  return p;
+}
+
+VoiceEngine::VoiceEngine(EngineSettings& settings, StatusDisplay& status, Clock& clock,
+                         PlaybackSink* playback, DisplaySink* display, ControlsView* controls)
+    : settings_(settings),
+      status_(status),
+      clock_(clock),
+      playback_(playback),
+      display_(display),
+      controls_(controls) {}
+
+void VoiceEngine::ApplySettings() {
+  const EngineSettingsValues v = settings_.Load();
+  const EffectiveSettings e = MakeEffective(v);
+  if (controls_ != nullptr) {
+    controls_->ShowSettings(PositionsFor(e, v.NThre, v.SilenceTime));
+  }
+  redesignRequested_.store(true);
+}
+
+void VoiceEngine::RedesignFilterIfAsked(int32_t bpf) {
+  // A changed frequency redesigns too, so a value set without an apply (a
+  // knob turn, a preset) never runs on stale coefficients.
+  if (!redesignRequested_.exchange(false) && bpf == designedBpf_) {
+    return;
+  }
+  designedBpf_ = bpf;
+  if (bpf > kBpfOffAtOrBelow) {
+    bandPassFilter_.Design(FilterType::BandPass, 1.0F, float(bpf), 44100.0F, 0.4F);
+  }
+}
+
+void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
+  const uint32_t n = std::min(bufferBytes / 2U, kMaxBlockSamples);
+  if (samples == nullptr || n == 0) {
+    return;
+  }
+  const EffectiveSettings e = MakeEffective(settings_.Load());
+  RedesignFilterIfAsked(e.bpf);
+
+  const uint32_t now = clock_.NowMs();
+  if (!started_) {
+    started_ = true;
+    lastVoiceTick_ = now;
+    lastDrawTick_ = now;
+  }
+  const auto sinceDraw = static_cast<int32_t>(now - lastDrawTick_);
+  const auto sinceVoice = static_cast<int32_t>(now - lastVoiceTick_);
+
+  uint32_t sum = 0;
+  int32_t peak = 0;
+  int32_t minAbs = 50000;
+  const bool filterOn = e.bpf > kBpfOffAtOrBelow;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (filterOn) {
+      samples[i] = static_cast<int16_t>(bandPassFilter_.Process(samples[i]));
+    }
+    const int32_t a = std::abs(int32_t{samples[i]});
+    sum += uint32_t(a);
+    peak = std::max(peak, a);
+    minAbs = std::min(minAbs, a);
+  }
+  const int32_t level = int32_t((sum / n) * 100U) / e.peakThreshold;
+
+  if (level >= e.NThre) {
+    if (!recording_.load()) {
+      ring_.MarkTakeStart();
+    }
+    lastVoiceTick_ = now;
+    recording_.store(true);
+    status_.TryShowIfIdle("", "REC");
+  } else if (sinceVoice >= e.SilenceTime) {
+    recording_.store(false);
+    if (ring_.PendingBytes() != 0) {
+      // Announce only the start of a playback, not every quiet block after.
+      if (!playing_.exchange(true)) {
+        status_.TryShowIfIdle("", "PLAY");
+      }
+    }
+  }
+
+  if (recording_.load()) {
+    ring_.WriteBlock(samples, n, e.speedStep, {e.echo, e.delay, e.decay}, echo_);
+  }
+
+  if (playing_.load()) {
+    const bool more = ring_.ReadBlock(feed_.data(), n);
+    if (playback_ != nullptr) {
+      playback_->Write(feed_.data(), n * 2U);
+    }
+    if (!more) {
+      playing_.store(false);
+    }
+  }
+
+  CalibrationStep(peak, minAbs);
+
+  if (sinceDraw >= kDisplayIntervalMs) {
+    // The calibration may have changed the scale this very block.
+    const EffectiveSettings shown = MakeEffective(settings_.Load());
+    UpdateDisplay(samples, n, level, sinceDraw, shown);
+    lastDrawTick_ = clock_.NowMs();
+  }
+}
+
+void VoiceEngine::CalibrationStep(int32_t peak, int32_t minAbs) {
+  switch (autoModeState_.load()) {
+    case kAutoStart: {
+      EngineSettingsValues v = settings_.Load();
+      v.peakThreshold = 40000;
+      v.NThre = 100;
+      v.SilenceTime = 2000;
+      v.Speed = 1.0F;
+      v.Echo = 0;
+      v.Bpf = 0;
+      v.Reverse = 0;
+      v.oscilloDivisor = 32768;
+      settings_.Store(v);
+      calMax_ = 0;
+      calMin_ = 50000;
+      // An increment, not a store: a press that arrives meanwhile moves the
+      // state on instead of being lost.
+      autoModeState_.fetch_add(1);
+      ApplySettings();
+      break;
+    }
+    case kAutoMeasuring:
+      status_.TryShow(kCalibrationPrompt, " ");
+      calMax_ = std::max(calMax_, peak);
+      calMin_ = std::min(calMin_, minAbs);
+      break;
+    case kAutoFinish: {
+      const CalibrationResult r = FinishCalibration(calMax_, calMin_);
+      EngineSettingsValues v = settings_.Load();
+      v.Bpf = 0;
+      v.peakThreshold = r.peakThreshold;
+      v.oscilloDivisor = r.oscilloDivisor;
+      v.Speed = 1.0F;
+      v.Echo = 0;
+      v.Reverse = 0;
+      v.SilenceTime = DefaultEngineSettings.SilenceTime;
+      v.NThre = r.NThre;
+      settings_.Store(v);
+      int32_t expected = kAutoFinish;
+      autoModeState_.compare_exchange_strong(expected, kIdleState);
+      ApplySettings();
+      if (r.measured) {
+        status_.TryShow("", "OK!");
+      } else {
+        status_.TryShow(kCalibrationNothingHeard, " ");
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void VoiceEngine::UpdateDisplay(const int16_t* samples, uint32_t n, int32_t level,
+                                int32_t sinceDraw, const EffectiveSettings& e) {
+  DisplayFrame& f = frame_;
+  f.level = level;
+  f.meterSegments = MeterSegments(level);
+  f.traceCount = ComputeTrace(samples, n, e.oscilloDivisor, f.trace);
+
+  // Every transform starts from the block's first 512 samples and zero
+  // imaginary parts, so no earlier output leaks into this frame's bars.
+  const uint32_t copied = std::min(n, kSpectrumPoints);
+  std::copy_n(samples, copied, spectrumRe_.begin());
+  std::fill(spectrumRe_.begin() + copied, spectrumRe_.begin() + kSpectrumPoints, int16_t{0});
+  std::fill(spectrumIm_.begin(), spectrumIm_.begin() + kSpectrumPoints, int16_t{0});
+  const int32_t r = FixedFft(spectrumRe_.data(), spectrumIm_.data(), kSpectrumLog2, 0);
+  ComputeBars(spectrumIm_.data(), r, e.oscilloDivisor, f.barHeights);
+
+  // When the window thread is writing the status this instant, the frame
+  // keeps the texts it had and the time is counted on the next frame.
+  status_.TryTakeFrame(sinceDraw, f.status);
+  f.statusVisible = f.status.value[0] != '\0';
+  f.valueTop = kStatusTextBox.top + (f.status.title[0] != '\0' ? 2 : 0);
+
+  if (display_ != nullptr) {
+    display_->OnFrame(f);
+  }
+}
+
+}  // namespace mimicore

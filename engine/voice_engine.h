@@ -1,0 +1,115 @@
+// The voice engine: everything that happens to one captured block, driven
+// by the capture device calling OnCaptureBlock once per filled buffer.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "app/status_display.h"
+#include "engine/audio_block.h"
+#include "engine/biquad_filter.h"
+#include "engine/display_frame.h"
+#include "engine/echo_effect.h"
+#include "engine/platform.h"
+#include "engine/take_ring.h"
+#include "settings/engine_settings.h"
+
+namespace mimicore {
+
+// The record as the engine acts on it: every value that could hang, crash or
+// index outside a buffer is replaced by the nearest harmless one. Values in
+// the ranges the program itself produces pass unchanged.
+struct EffectiveSettings {
+  int32_t peakThreshold;  // at least 1
+  int32_t NThre;
+  int32_t SilenceTime;
+  float speed;         // 0.50 .. 2.20; not a number: 1.0
+  uint32_t speedStep;  // speed in 10.22 fixed point
+  bool echo;
+  int32_t delay;           // 0 .. 300
+  float decay;             // 0 .. 1; not a number: 0
+  int32_t bpf;             // 0 .. 5120; 120 or less: filter off
+  int32_t oscilloDivisor;  // at least 1
+};
+EffectiveSettings MakeEffective(const EngineSettingsValues& v);
+ControlPositions PositionsFor(const EffectiveSettings& e, int32_t nthre, int32_t silenceTime);
+
+inline constexpr int32_t kBpfOffAtOrBelow = 120;
+inline constexpr int32_t kBpfMax = 5120;
+inline constexpr int32_t kDisplayIntervalMs = 34;
+
+class VoiceEngine final : public SettingsApplier {
+ public:
+  // |playback|, |display| and |controls| may be null.
+  VoiceEngine(EngineSettings& settings, StatusDisplay& status, Clock& clock, PlaybackSink* playback,
+              DisplaySink* display, ControlsView* controls);
+
+  // The ring is allocated once before capture starts and freed after it has
+  // stopped.
+  bool AllocateRing() { return ring_.Allocate(); }
+  void FreeRing() { ring_.Free(); }
+
+  // The capture thread's entry point. |samples| holds bufferBytes / 2
+  // samples and is rewritten in place when the band-pass filter is on.
+  void OnCaptureBlock(int16_t* samples, uint32_t bufferBytes);
+
+  // Any thread. Shows the record on the controls and has the capture thread
+  // redesign the filter before its next block.
+  void ApplySettings() override;
+  // Window thread: AUTOMODE press, and RESET / close.
+  void PressAutoMode() { autoModeState_.fetch_add(1); }
+  void ResetAutoMode() { autoModeState_.store(kIdleState); }
+  // Window thread, at shut-down before the devices close.
+  void StopTakes() {
+    recording_.store(false);
+    playing_.store(false);
+  }
+
+  [[nodiscard]] bool Recording() const { return recording_.load(); }
+  [[nodiscard]] bool Playing() const { return playing_.load(); }
+  [[nodiscard]] int32_t AutoModeState() const { return autoModeState_.load(); }
+  [[nodiscard]] int32_t CalMax() const { return calMax_; }
+  [[nodiscard]] int32_t CalMin() const { return calMin_; }
+  [[nodiscard]] const TakeRing& Ring() const { return ring_; }
+  [[nodiscard]] const BiquadFilter& Filter() const { return bandPassFilter_; }
+  [[nodiscard]] uint32_t LastDrawTick() const { return lastDrawTick_; }
+
+ private:
+  static constexpr int32_t kIdleState = 0;
+
+  void RedesignFilterIfAsked(int32_t bpf);
+  void CalibrationStep(int32_t peak, int32_t minAbs);
+  void UpdateDisplay(const int16_t* samples, uint32_t n, int32_t level, int32_t sinceDraw,
+                     const EffectiveSettings& e);
+
+  EngineSettings& settings_;
+  StatusDisplay& status_;
+  Clock& clock_;
+  PlaybackSink* playback_;
+  DisplaySink* display_;
+  ControlsView* controls_;
+
+  // Shared with the window thread.
+  std::atomic<bool> recording_{false};
+  std::atomic<bool> playing_{false};
+  std::atomic<int32_t> autoModeState_{kIdleState};
+  std::atomic<bool> redesignRequested_{true};
+
+  // Capture thread only.
+  bool started_ = false;
+  uint32_t lastVoiceTick_ = 0;
+  uint32_t lastDrawTick_ = 0;
+  int32_t calMax_ = 0;
+  int32_t calMin_ = 0;
+  int32_t designedBpf_ = 0;
+  BiquadFilter bandPassFilter_{FilterType::BandPass, 0.5F, 3000.0F, 44100.0F, 0.5F};
+  EchoEffect echo_;
+  TakeRing ring_;
+  std::array<int16_t, kMaxBlockSamples> feed_{};
+  std::array<int16_t, 1760> spectrumRe_{};
+  std::array<int16_t, 1760> spectrumIm_{};
+  DisplayFrame frame_;
+};
+
+}  // namespace mimicore
