@@ -108,7 +108,28 @@ void BiquadFilter::Design(FilterType type, float gain, float frequency, float sa
         std::isfinite(a2_))) {
     b0_ = b1_ = b2_ = a1_ = a2_ = 0.0F;
   }
+  // Inputs and fed-back outputs are 16-bit values, so this bounds the sum.
+  const double bound = (std::fabs(double{b0_}) + std::fabs(double{b1_}) + std::fabs(double{b2_}) +
+                        std::fabs(double{a1_}) + std::fabs(double{a2_})) *
+                       32768.0;
+  mayOverflow_ = !(bound < 2147483000.0);
 }
+
+namespace {
+
+inline int32_t Truncate(double acc) {
+  constexpr double kMax = std::numeric_limits<int32_t>::max();
+  constexpr double kMin = std::numeric_limits<int32_t>::min();
+  if (acc >= kMax) {
+    return std::numeric_limits<int32_t>::max();
+  }
+  if (acc <= kMin) {
+    return std::numeric_limits<int32_t>::min();
+  }
+  return static_cast<int32_t>(acc);
+}
+
+}  // namespace
 
 int32_t BiquadFilter::Process(int16_t x) {
   const double xf = x;
@@ -127,6 +148,36 @@ int32_t BiquadFilter::Process(int16_t x) {
   y2_ = y1_;
   y1_ = static_cast<float>(static_cast<int16_t>(r));
   return r;
+}
+
+}  // namespace mimicore
+
+namespace mimicore {
+
+void BiquadFilter::ProcessBlock(int16_t* samples, uint32_t n) {
+  if (mayOverflow_) {
+    for (uint32_t i = 0; i < n; ++i) {
+      samples[i] = static_cast<int16_t>(Process(samples[i]));
+    }
+    return;
+  }
+  const double b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
+  double x1 = x1_, x2 = x2_, y1 = y1_, y2 = y2_;
+  for (uint32_t i = 0; i < n; ++i) {
+    const double x = samples[i];
+    const double acc = ((b1 * x1 + b0 * x) + b2 * x2 - a2 * y2) - a1 * y1;
+    // In range by the bound checked at design time.
+    const auto y = static_cast<int16_t>(static_cast<int32_t>(acc));
+    samples[i] = y;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+  }
+  x1_ = float(x1);
+  x2_ = float(x2);
+  y1_ = float(y1);
+  y2_ = float(y2);
 }
 
 }  // namespace mimicore

@@ -32,6 +32,9 @@ class BiquadFilter {
 
   // Returns the full integer result; the fed-back output is its low 16 bits.
   int32_t Process(int16_t x);
+  // Filters |n| samples in place, each replaced by the low 16 bits of its
+  // result: what Process does sample by sample, with the state in registers.
+  void ProcessBlock(int16_t* samples, uint32_t n);
 
   [[nodiscard]] float B0() const { return b0_; }
   [[nodiscard]] float B1() const { return b1_; }
@@ -51,6 +54,9 @@ class BiquadFilter {
   float frequency_ = 0;
   float sampleRate_ = 0;
   float bandwidth_ = 0;
+  // False when no input can drive the sum past the 32-bit range, which is
+  // every design the program makes: the block loop then skips the clamp.
+  bool mayOverflow_ = false;
 };
 
 }  // namespace mimicore

@@ -31,20 +31,37 @@ void EchoEffect::Process(int16_t* samples, int32_t count, int32_t sampleRate, in
   const int32_t lo = std::max(-lim, -32768);
   const int32_t hi = std::min(lim, 32767);
 
-  int32_t writeIdx = readIdx_ + Lead(sampleRate, delay);
+  const int32_t lead = Lead(sampleRate, delay);
+  int32_t writeIdx = readIdx_ + lead;
   if (writeIdx >= kEchoLineSamples) {
     writeIdx -= kEchoLineSamples;
   }
-  for (int32_t i = 0; i < count; ++i) {
-    const auto e = static_cast<int32_t>(float(line_[size_t(readIdx_)]) * decay);
-    const int32_t out = std::clamp(int32_t{samples[i]} + e, lo, hi);
-    samples[i] = static_cast<int16_t>(out);
-    line_[size_t(writeIdx)] = static_cast<int16_t>(out);
-    if (++writeIdx == kEchoLineSamples) {
-      writeIdx = 0;
+  // Runs no longer than the lead never read a line entry they write
+  // themselves, and stop at the line's end, so the inner loop has neither
+  // a dependency from one sample to the next nor a wrap test.
+  const int32_t maxRun = lead > 0 ? lead : kEchoLineSamples;
+  int16_t* line = line_.data();
+  int32_t done = 0;
+  while (done < count) {
+    const int32_t run =
+        std::min({count - done, maxRun, kEchoLineSamples - readIdx_, kEchoLineSamples - writeIdx});
+    const int16_t* in = line + readIdx_;
+    int16_t* out = line + writeIdx;
+    int16_t* s = samples + done;
+    for (int32_t i = 0; i < run; ++i) {
+      const auto e = static_cast<int32_t>(float(in[i]) * decay);
+      const auto y = static_cast<int16_t>(std::clamp(int32_t{s[i]} + e, lo, hi));
+      s[i] = y;
+      out[i] = y;
     }
-    if (++readIdx_ == kEchoLineSamples) {
+    done += run;
+    readIdx_ += run;
+    if (readIdx_ == kEchoLineSamples) {
       readIdx_ = 0;
+    }
+    writeIdx += run;
+    if (writeIdx == kEchoLineSamples) {
+      writeIdx = 0;
     }
   }
 }

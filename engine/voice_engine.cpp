@@ -99,11 +99,10 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
   uint32_t sum = 0;
   int32_t peak = 0;
   int32_t minAbs = 50000;
-  const bool filterOn = e.bpf > kBpfOffAtOrBelow;
+  if (e.bpf > kBpfOffAtOrBelow) {
+    bandPassFilter_.ProcessBlock(samples, n);
+  }
   for (uint32_t i = 0; i < n; ++i) {
-    if (filterOn) {
-      samples[i] = static_cast<int16_t>(bandPassFilter_.Process(samples[i]));
-    }
     const int32_t a = std::abs(int32_t{samples[i]});
     sum += uint32_t(a);
     peak = std::max(peak, a);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "engine/platform.h"
@@ -39,12 +40,16 @@ class FrameSink final : public DisplaySink {
   int frames = 0;
 };
 
+// Both threads may apply settings (the capture thread while calibrating), so
+// the fake takes a lock as a real view's hand-over would.
 class FakeControls final : public ControlsView {
  public:
   void ShowSettings(const ControlPositions& p) override {
+    std::lock_guard<std::mutex> lock(mutex);
     last = p;
     ++calls;
   }
+  std::mutex mutex;
   ControlPositions last;
   int calls = 0;
 };
