@@ -73,7 +73,7 @@ int32_t FixedFft(int16_t* re, int16_t* im, int32_t m, int32_t inverse) {
     std::array<int16_t, 512> wis{};
     for (int32_t j0 = 0; j0 < l; ++j0) {
       const int32_t t = j0 << k;
-      auto wr = sine[static_cast<size_t>(t + 256)];
+      auto wr = sine[static_cast<size_t>(t) + 256U];
       auto wi = static_cast<int16_t>(-sine[static_cast<size_t>(t)]);
       if (inverse != 0) {
         wi = static_cast<int16_t>(-wi);
