@@ -66,3 +66,42 @@ TEST(Concurrency, CaptureThreadAgainstWindowThread) {
 
 }  // namespace
 }  // namespace mimicore
+
+#include "app/latest_value.h"
+
+namespace mimicore {
+namespace {
+
+struct Pair {
+  int64_t a = 0;
+  int64_t b = 0;
+};
+
+// The consumer only ever sees whole values, each newer than the last.
+TEST(Concurrency, LatestValueHandsOverWholeValuesInOrder) {
+  LatestValue<Pair> latest;
+  std::atomic<bool> done{false};
+  std::thread producer([&] {
+    for (int64_t i = 1; i <= 200000; ++i) {
+      latest.Publish({i, -i});
+    }
+    done = true;
+  });
+  int64_t last = 0;
+  Pair p;
+  for (;;) {
+    const bool finished = done.load();
+    if (latest.Take(p)) {
+      ASSERT_EQ(p.a, -p.b);
+      ASSERT_GT(p.a, last);
+      last = p.a;
+    } else if (finished) {
+      break;
+    }
+  }
+  producer.join();
+  EXPECT_EQ(last, 200000);
+}
+
+}  // namespace
+}  // namespace mimicore

@@ -1,0 +1,38 @@
+// One object per top-level window: registers its class, creates, shows and,
+// when the object goes, destroys the window.
+#pragma once
+
+#include <windows.h>
+
+namespace mimicore {
+
+// Posts WM_QUIT on WM_DESTROY and on Esc; everything also goes to
+// DefWindowProcA.
+LRESULT CALLBACK DefaultWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+class WinletWindow {
+ public:
+  WinletWindow() = default;
+  virtual ~WinletWindow();
+  WinletWindow(const WinletWindow&) = delete;
+  WinletWindow& operator=(const WinletWindow&) = delete;
+
+  // Any of procedure, className, title, rect, parent and cursor may be null:
+  // the title defaults to "WinletCore", the class name to the title plus
+  // "c", the procedure to DefaultWindowProc, the rectangle to the desktop
+  // work area. True when a window was created.
+  bool Create(HINSTANCE instance, WNDPROC procedure, const char* className, const char* title,
+              const RECT* rect, HWND parent, HCURSOR cursor, DWORD style);
+  void Show(int showCommand);
+
+  [[nodiscard]] HWND Window() const { return window_; }
+  [[nodiscard]] HINSTANCE Instance() const { return instance_; }
+  [[nodiscard]] bool OwnsWindow() const { return ownsWindow_ != 0; }
+
+ private:
+  HINSTANCE instance_ = nullptr;
+  HWND window_ = nullptr;
+  int32_t ownsWindow_ = 1;
+};
+
+}  // namespace mimicore
