@@ -1,0 +1,33 @@
+// WAV files in the program's one audio format: RIFF/WAVE, PCM, mono,
+// 16-bit, 44100 Hz, every field little-endian whatever the host.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace mimicore {
+
+inline constexpr uint32_t kWavHeaderBytes = 44;
+// The RIFF size field (36 + 2 x count) must not wrap.
+inline constexpr uint32_t kWavMaxSamples = (0xFFFFFFFFU - 36U) / 2U;
+
+// The 44-byte header in front of |count| samples.
+std::array<uint8_t, kWavHeaderBytes> WavHeader(uint32_t count);
+
+// Writes the header and the samples to |path| (created, or truncated when
+// it exists). False when |samples| is null, |count| is 0 or above
+// kWavMaxSamples, the file cannot be opened, or a write or the close fails;
+// a file that could not be finished is removed rather than left short.
+bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count);
+
+// Strict reader: accepts PCM (plain, or extensible with the PCM subformat),
+// mono, 16-bit, 44100 Hz, and nothing else. Chunks may come in any order;
+// unknown ones are skipped. On failure |error| names the problem in a few
+// words and |samples| is left empty.
+bool ParseWav(std::span<const uint8_t> bytes, std::vector<int16_t>& samples, std::string& error);
+bool ReadWavFile(const char* path, std::vector<int16_t>& samples, std::string& error);
+
+}  // namespace mimicore
