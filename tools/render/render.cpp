@@ -1,0 +1,429 @@
+#include "tools/render/render.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "app/status_display.h"
+#include "engine/audio_block.h"
+#include "engine/platform.h"
+#include "engine/take_ring.h"
+#include "engine/voice_engine.h"
+#include "settings/engine_settings.h"
+#include "ui/windows/wav_file.h"
+
+namespace mimicore::render {
+
+namespace {
+
+constexpr const char* kProgram = "mimicore-render";
+
+struct Options {
+  std::string input;
+  std::string speakerPath;
+  std::string takesDir;
+  EngineSettingsValues settings = DefaultEngineSettings;
+};
+
+enum class Parsed { kRun, kHelp, kBad };
+
+struct IntFlag {
+  std::string_view name;
+  int32_t EngineSettingsValues::*field;
+};
+constexpr std::array<IntFlag, 5> kIntFlags = {{
+    {"--threshold", &EngineSettingsValues::NThre},
+    {"--peak", &EngineSettingsValues::peakThreshold},
+    {"--silence", &EngineSettingsValues::SilenceTime},
+    {"--delay", &EngineSettingsValues::Delay},
+    {"--bpf", &EngineSettingsValues::Bpf},
+}};
+
+struct FloatFlag {
+  std::string_view name;
+  float EngineSettingsValues::*field;
+};
+constexpr std::array<FloatFlag, 2> kFloatFlags = {{
+    {"--speed", &EngineSettingsValues::Speed},
+    {"--decay", &EngineSettingsValues::Decay},
+}};
+
+void PrintUsage(std::ostream& os) {
+  const EngineSettingsValues& d = DefaultEngineSettings;
+  os << "usage: " << kProgram
+     << " INPUT.wav [-o SPEAKER.wav] [--takes DIR] [--speed X] [--threshold PCT]\n"
+        "         [--peak N] [--silence MS] [--echo] [--delay MS] [--decay X] [--bpf HZ]\n"
+        "\n"
+        "Runs the voice engine on INPUT.wav (PCM, 16-bit, mono, 44100 Hz) as if it were\n"
+        "the microphone, in blocks of 880 samples, and goes on with silence until the\n"
+        "last take has been played (at most 4096 more blocks).\n"
+        "\n"
+        "  -o FILE          write the speaker signal, 880 samples per block, as a WAV file\n"
+        "  --takes DIR      write every take as DIR/take-001.wav, ... (DIR is created)\n"
+        "  --speed X        speed factor (default "
+     << d.Speed
+     << "; the engine keeps it within 0.5..2.2)\n"
+        "  --threshold PCT  voice threshold, percent of the peak level (default "
+     << d.NThre
+     << ")\n"
+        "  --peak N         peak level, the scale of the threshold (default "
+     << d.peakThreshold
+     << ")\n"
+        "  --silence MS     quiet time that ends a take (default "
+     << d.SilenceTime
+     << ")\n"
+        "  --echo           record with the echo on\n"
+        "  --delay MS       echo delay setting (default "
+     << d.Delay
+     << ")\n"
+        "  --decay X        echo decay, 0..1 (default "
+     << d.Decay
+     << ")\n"
+        "  --bpf HZ         band-pass centre frequency, 120 or less: off (default "
+     << d.Bpf
+     << ")\n"
+        "  -h, --help       show this text\n"
+        "\n"
+        "Prints one line per take, 'take N begin=B end=E samples=S', and a final\n"
+        "'done ...' line. Exit codes: 0 done, 1 an output could not be written,\n"
+        "2 bad command line or input.\n";
+}
+
+bool ParseInt(std::string_view s, int32_t& v) {
+  int32_t parsed = 0;
+  const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), parsed);
+  if (s.empty() || ec != std::errc() || ptr != s.data() + s.size()) {
+    return false;
+  }
+  v = parsed;
+  return true;
+}
+
+bool ParseFloat(std::string_view s, float& v) {
+  float parsed = 0.0F;
+  const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), parsed);
+  if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() || !std::isfinite(parsed)) {
+    return false;
+  }
+  v = parsed;
+  return true;
+}
+
+Parsed ParseArgs(int argc, const char* const* argv, Options& o, std::string& problem) {
+  bool optionsEnded = false;
+  bool haveInput = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i] != nullptr ? argv[i] : "";
+    const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+    if (!isOption) {
+      if (haveInput) {
+        problem = "more than one input file: '" + std::string(arg) + "'";
+        return Parsed::kBad;
+      }
+      o.input = arg;
+      haveInput = true;
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      return Parsed::kHelp;
+    }
+    if (arg == "--echo") {
+      o.settings.Echo = 1;
+      continue;
+    }
+
+    const auto intFlag = std::find_if(kIntFlags.begin(), kIntFlags.end(),
+                                      [&](const IntFlag& f) { return f.name == arg; });
+    const auto floatFlag = std::find_if(kFloatFlags.begin(), kFloatFlags.end(),
+                                        [&](const FloatFlag& f) { return f.name == arg; });
+    const bool pathFlag = arg == "-o" || arg == "--takes";
+    if (intFlag == kIntFlags.end() && floatFlag == kFloatFlags.end() && !pathFlag) {
+      problem = "unknown option '" + std::string(arg) + "'";
+      return Parsed::kBad;
+    }
+    // A path that starts with a dash is far more likely a forgotten value
+    // than a file name; "./-name" still reaches such a file.
+    if (i + 1 >= argc || argv[i + 1] == nullptr ||
+        (pathFlag && argv[i + 1][0] == '-' && argv[i + 1][1] != '\0')) {
+      problem = "missing value for " + std::string(arg);
+      return Parsed::kBad;
+    }
+    const std::string_view value = argv[++i];
+    if (pathFlag) {
+      (arg == "-o" ? o.speakerPath : o.takesDir) = value;
+    } else if (intFlag != kIntFlags.end()) {
+      if (!ParseInt(value, o.settings.*(intFlag->field))) {
+        problem = "bad value for " + std::string(arg) + ": '" + std::string(value) +
+                  "' (a whole number is expected)";
+        return Parsed::kBad;
+      }
+    } else if (!ParseFloat(value, o.settings.*(floatFlag->field))) {
+      problem = "bad value for " + std::string(arg) + ": '" + std::string(value) +
+                "' (a finite number is expected)";
+      return Parsed::kBad;
+    }
+  }
+  if (!haveInput) {
+    problem = "no input file";
+    return Parsed::kBad;
+  }
+  return Parsed::kRun;
+}
+
+// The engine's only sense of time: the start of the block being handed over.
+class BlockClock final : public Clock {
+ public:
+  void SetBlock(uint64_t block) { now_ = BlockTickMs(block); }
+  uint32_t NowMs() override { return now_; }
+
+ private:
+  uint32_t now_ = 0;
+};
+
+// Collects what the engine sends to the speaker during one block.
+class BlockSink final : public PlaybackSink {
+ public:
+  void BeginBlock() {
+    block_.fill(0);
+    filled_ = 0;
+    written_ = false;
+  }
+
+  bool Write(const void* bytes, uint32_t count) override {
+    written_ = true;
+    if (bytes == nullptr) {
+      return false;
+    }
+    const uint32_t offered = count / 2U;
+    const uint32_t fits = std::min(offered, kBlockSamples - filled_);
+    std::memcpy(block_.data() + filled_, bytes, size_t{fits} * sizeof(int16_t));
+    filled_ += fits;
+    return fits == offered;
+  }
+
+  [[nodiscard]] const std::array<int16_t, kBlockSamples>& Block() const { return block_; }
+  [[nodiscard]] bool Written() const { return written_; }
+
+ private:
+  std::array<int16_t, kBlockSamples> block_{};
+  uint32_t filled_ = 0;
+  bool written_ = false;
+};
+
+// Follows the engine's recording flag and saves every take the moment its
+// recording ends, before a later take can overwrite it in the ring.
+class TakeSaver {
+ public:
+  TakeSaver(const TakeRing& ring, std::string dir, std::ostream& out, std::ostream& err)
+      : ring_(ring), dir_(std::move(dir)), out_(out), err_(err) {}
+
+  // Called after every block with the flag before and after the block and
+  // the samples the block appended to the ring. False when a take could
+  // not be saved.
+  bool AfterBlock(uint64_t block, bool wasRecording, bool isRecording, uint64_t appended) {
+    if (!wasRecording && isRecording) {
+      current_ = Open{++count_, block, 0};
+    }
+    if (current_) {
+      current_->recorded += appended;
+    }
+    if (wasRecording && !isRecording && current_) {
+      return Finish(block);
+    }
+    return true;
+  }
+
+  // A take that is still recording when the run stops.
+  bool FinishRunning() { return !current_ || Finish(std::nullopt); }
+
+  [[nodiscard]] int Count() const { return count_; }
+
+ private:
+  struct Open {
+    int number;
+    uint64_t begin;
+    uint64_t recorded;
+  };
+
+  bool Finish(std::optional<uint64_t> end) {
+    const Open take = *current_;
+    current_.reset();
+
+    // A take that outgrew the ring has lost its head; what survives is the
+    // whole ring, oldest sample first.
+    const bool overflowed = take.recorded >= uint64_t(kRingSamples);
+    const int32_t start = overflowed ? ring_.WritePos() : ring_.TakeStart();
+    const int32_t length =
+        overflowed ? kRingSamples : TakeRing::TakeLength(ring_.TakeStart(), ring_.WritePos());
+
+    std::string saved;
+    if (!dir_.empty()) {
+      std::array<char, 32> name{};
+      std::snprintf(name.data(), name.size(), "take-%03d.wav", take.number);
+      saved = (std::filesystem::path(dir_) / name.data()).string();
+      std::vector<int16_t> samples(static_cast<size_t>(length));
+      ring_.CopyOut(start, length, samples.data());
+      if (!WriteWavFile(saved.c_str(), samples.data(), uint32_t(length))) {
+        err_ << kProgram << ": cannot write " << saved << '\n';
+        return false;
+      }
+    }
+
+    out_ << "take " << take.number << " begin=" << take.begin << " end=";
+    if (end) {
+      out_ << *end;
+    } else {
+      out_ << "none";
+    }
+    out_ << " samples=" << length;
+    if (!end) {
+      out_ << " still-recording";
+    }
+    if (overflowed && take.recorded > uint64_t(kRingSamples)) {
+      out_ << " lost=" << (take.recorded - uint64_t(kRingSamples));
+    }
+    out_ << '\n';
+    return true;
+  }
+
+  const TakeRing& ring_;
+  std::string dir_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::optional<Open> current_;
+  int count_ = 0;
+};
+
+bool Busy(const VoiceEngine& engine) {
+  return engine.Recording() || engine.Playing() || engine.Ring().PendingBytes() != 0;
+}
+
+int Render(const Options& o, std::ostream& out, std::ostream& err) {
+  std::vector<int16_t> input;
+  std::string problem;
+  if (!ReadWavFile(o.input.c_str(), input, problem)) {
+    err << kProgram << ": " << o.input << ": " << problem << '\n';
+    return kExitBadInput;
+  }
+  if (!o.takesDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(o.takesDir, ec);
+    if (ec || !std::filesystem::is_directory(o.takesDir, ec)) {
+      err << kProgram << ": cannot create directory " << o.takesDir << ": "
+          << (ec ? ec.message() : std::string("not a directory")) << '\n';
+      return kExitOutputFailed;
+    }
+  }
+
+  EngineSettings settings(o.settings);
+  StatusDisplay status;
+  BlockClock clock;
+  BlockSink sink;
+  auto engine = std::make_unique<VoiceEngine>(settings, status, clock, &sink, nullptr, nullptr);
+  if (!engine->AllocateRing()) {
+    err << kProgram << ": not enough memory for the take ring\n";
+    return kExitOutputFailed;
+  }
+  TakeSaver takes(engine->Ring(), o.takesDir, out, err);
+
+  const bool keepSpeaker = !o.speakerPath.empty();
+  std::vector<int16_t> speaker;
+  const uint64_t inputBlocks = (uint64_t{input.size()} + kBlockSamples - 1) / kBlockSamples;
+  uint64_t playedBlocks = 0;
+  uint64_t block = 0;
+  std::array<int16_t, kBlockSamples> samples{};
+  for (;; ++block) {
+    if (block < inputBlocks) {
+      const size_t first = size_t(block * kBlockSamples);
+      const size_t n = std::min<size_t>(kBlockSamples, input.size() - first);
+      std::copy_n(input.begin() + std::ptrdiff_t(first), n, samples.begin());
+      std::fill(samples.begin() + std::ptrdiff_t(n), samples.end(), int16_t{0});
+    } else {
+      if (block - inputBlocks >= kMaxTrailingBlocks || !Busy(*engine)) {
+        break;
+      }
+      // The engine may have filtered the previous block in place.
+      samples.fill(0);
+    }
+    clock.SetBlock(block);
+    sink.BeginBlock();
+    const bool wasRecording = engine->Recording();
+    const int32_t writeBefore = engine->Ring().WritePos();
+    engine->OnCaptureBlock(samples.data(), kBlockBytes);
+    const auto appended =
+        uint64_t((engine->Ring().WritePos() - writeBefore + kRingSamples) % kRingSamples);
+    if (!takes.AfterBlock(block, wasRecording, engine->Recording(), appended)) {
+      return kExitOutputFailed;
+    }
+    if (sink.Written()) {
+      ++playedBlocks;
+    }
+    if (keepSpeaker) {
+      speaker.insert(speaker.end(), sink.Block().begin(), sink.Block().end());
+    }
+  }
+  if (!takes.FinishRunning()) {
+    return kExitOutputFailed;
+  }
+
+  if (keepSpeaker) {
+    if (speaker.size() > kWavMaxSamples) {
+      err << kProgram << ": " << o.speakerPath << ": speaker signal too long for a WAV file\n";
+      return kExitOutputFailed;
+    }
+    if (!WriteWavFile(o.speakerPath.c_str(), speaker.data(), uint32_t(speaker.size()))) {
+      err << kProgram << ": cannot write " << o.speakerPath << '\n';
+      return kExitOutputFailed;
+    }
+  }
+  out << "done takes=" << takes.Count() << " input-blocks=" << inputBlocks << " blocks=" << block
+      << " played-blocks=" << playedBlocks
+      << " unplayed-samples=" << engine->Ring().PendingBytes() / 2U << '\n';
+  return kExitOk;
+}
+
+}  // namespace
+
+uint32_t BlockTickMs(uint64_t block) {
+  return static_cast<uint32_t>(block * uint64_t{kBlockSamples} * 1000U / kSampleRate);
+}
+
+int RunRender(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  Options options;
+  std::string problem;
+  switch (ParseArgs(argc, argv, options, problem)) {
+    case Parsed::kHelp:
+      PrintUsage(out);
+      return kExitOk;
+    case Parsed::kBad:
+      err << kProgram << ": " << problem << '\n';
+      PrintUsage(err);
+      return kExitBadInput;
+    case Parsed::kRun:
+      break;
+  }
+  try {
+    return Render(options, out, err);
+  } catch (const std::bad_alloc&) {
+    err << kProgram << ": not enough memory\n";
+    return kExitOutputFailed;
+  }
+}
+
+}  // namespace mimicore::render
