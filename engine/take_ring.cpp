@@ -24,22 +24,29 @@ int32_t TakeRing::WriteBlock(const int16_t* input, uint32_t n, uint32_t speedSte
     return 0;
   }
   const int32_t old = writePos_.load(std::memory_order_relaxed);
-  int32_t w = old;
-  int32_t count = 0;
-  // 64 bits so that blocks longer than 1023 samples cannot wrap the
-  // position; for 880-sample blocks this is the 32-bit 10.22 arithmetic.
-  uint64_t acc = 0;
-  uint64_t i = 0;
+  // Output sample k takes input sample (k * speedStep) >> 22 while that is
+  // below n, so the count is known before the copy: ceil(n * 2^22 / step),
+  // at least one. 64 bits so that long blocks cannot wrap the position.
+  const uint64_t span = uint64_t{n} << 22;
+  const auto count = static_cast<int32_t>((span + speedStep - 1) / speedStep);
   int16_t* ring = ring_.get();
-  do {
-    ring[w] = input[i];
-    if (++w >= kRingSamples) {
+  uint64_t acc = 0;
+  int32_t w = old;
+  int32_t left = count;
+  while (left > 0) {
+    // Straight runs up to the ring's end: no wrap test in the inner loop.
+    const int32_t run = std::min(left, kRingSamples - w);
+    int16_t* out = ring + w;
+    for (int32_t k = 0; k < run; ++k) {
+      out[k] = input[acc >> 22];
+      acc += speedStep;
+    }
+    left -= run;
+    w += run;
+    if (w == kRingSamples) {
       w = 0;
     }
-    ++count;
-    acc += speedStep;
-    i = acc >> 22;
-  } while (i < n);
+  }
 
   if (echo.on) {
     // Both pieces of a write that crossed the ring's end, in order, as one
