@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace mimicore {
 
 // Posts WM_QUIT on WM_DESTROY and on Esc; everything also goes to

@@ -1,0 +1,293 @@
+#include "app/shell_win.h"
+
+#include <commctrl.h>
+
+#include <array>
+#include <cstring>
+
+#include "app/lock_lights.h"
+#include "app/lock_lights_win.h"
+#include "app/panel_slide.h"
+#include "app/platform_win.h"
+#include "app/status_display.h"
+#include "app/winlet_window_win.h"
+#include "audio/wave_in_device_win.h"
+#include "audio/wave_out_device_win.h"
+#include "engine/audio_block.h"
+#include "engine/voice_engine.h"
+#include "settings/engine_settings.h"
+#include "settings/presets.h"
+#include "settings/registry_store_win.h"
+
+namespace mimicore {
+
+namespace {
+
+constexpr const char* kCaption = "Mimicore";
+constexpr const char* kMutexName = "MimiMut";
+constexpr const char* kNoDevices = "No available wave devices found at this moment.";
+constexpr const char* kNoMemory = "Not enough free memory at this moment.";
+constexpr const char* kNoPlayback =
+    "Fatal error when trying to initialize the sound device. Please check if it is working and "
+    "try again.";
+constexpr const char* kNoCapture =
+    "Fatal error when trying to initialize the sound input device. Please check if it is working "
+    "and try again.";
+constexpr const char* kCaptureNotStarted =
+    "Unable to start the sound input device. Please check if it is working and try again.";
+
+constexpr int kProgramCursor = 112;
+constexpr int kMainWidth = 342;
+constexpr int kMainHeight = 350;
+constexpr int kPanelWidth = 297;
+constexpr int kPanelHeight = 207;
+
+// Process-wide objects, constructed before the entry point in this order
+// and destroyed in reverse: the settings, the devices, the two windows (the
+// main window's object first, so the panel's window goes first at exit).
+EngineSettings g_settings;
+AppSettings g_app;
+StatusDisplay g_status;
+WaveInDevice g_capture;
+WaveOutDevice g_playback;
+WinletWindow g_mainWindow;
+WinletWindow g_panelWindow;
+
+TickClock g_clock;
+WaveOutPlayback g_playbackSink(g_playback);
+PanelControlsView g_controls;
+VoiceEngine g_engine(g_settings, g_status, g_clock, &g_playbackSink, nullptr, &g_controls);
+PanelSlide g_slide;
+
+// The capture device's handler: runs on its notification thread.
+void OnCaptureBlock(WAVEHDR* header, uint32_t bufferBytes) {
+  g_engine.OnCaptureBlock(reinterpret_cast<int16_t*>(header->lpData), bufferBytes);
+}
+
+void ShowStartupError(const char* text) { MessageBoxA(GetFocus(), text, kCaption, MB_OK); }
+
+LRESULT CALLBACK PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kControlsChangedMessage) {
+    g_controls.ShowHandedOver();
+    return 0;
+  }
+  return DefaultWindowProc(window, message, wParam, lParam);
+}
+
+void PlacePanel(int32_t position) {
+  RECT main{};
+  if (g_mainWindow.Window() == nullptr || g_panelWindow.Window() == nullptr ||
+      !GetWindowRect(g_mainWindow.Window(), &main)) {
+    return;
+  }
+  SetWindowPos(g_panelWindow.Window(), nullptr, main.left + kPanelOffsetX + position,
+               main.top + kPanelOffsetY, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void SlideStep() {
+  if (auto position = g_slide.Step(GetTickCount())) {
+    PlacePanel(*position);
+  }
+}
+
+// Both windows, centred on the primary screen or where the main window was
+// left last time.
+void BuildWindows(HINSTANCE instance) {
+  const int width = GetSystemMetrics(SM_CXSCREEN) & 0xFFFF;
+  const int height = GetSystemMetrics(SM_CYSCREEN) & 0xFFFF;
+  const int left = (width - kMainWidth) >> 1;
+  const int top = (height - kMainHeight) >> 1;
+
+  RECT panel{left + kPanelOffsetX, top + kPanelOffsetY, left + kPanelOffsetX + kPanelWidth,
+             top + kPanelOffsetY + kPanelHeight};
+  g_panelWindow.Create(instance, PanelWindowProc, "MimClss", "Mimicore", &panel, nullptr, nullptr,
+                       WS_POPUP);
+  RECT main{left, top, left + kMainWidth, top + kMainHeight};
+  g_mainWindow.Create(instance, DefaultWindowProc, "MimClss2", "MimicoreIfc", &main,
+                      g_panelWindow.Window(), nullptr, WS_POPUP);
+
+  if (g_app.winx != kNoWindowPosition) {
+    SetWindowPos(g_mainWindow.Window(), nullptr, g_app.winx, g_app.winy, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(g_panelWindow.Window(), nullptr, g_app.winx + kPanelOffsetX + g_slide.Position(),
+                 g_app.winy + kPanelOffsetY, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  }
+  g_controls.AttachPanel(g_panelWindow.Window(), GetCurrentThreadId());
+  InitCommonControls();
+  g_engine.ApplySettings();
+
+  SetWindowPos(g_mainWindow.Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+  SetWindowPos(g_panelWindow.Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+  g_panelWindow.Show(SW_SHOW);
+  g_mainWindow.Show(SW_SHOW);
+  UpdateWindow(g_panelWindow.Window());
+  UpdateWindow(g_mainWindow.Window());
+}
+
+struct Accelerators {
+  HACCEL table = nullptr;
+  std::array<HCURSOR, 5> cursors{};
+
+  void Load(HINSTANCE instance) {
+    cursors[0] = LoadCursorA(instance, MAKEINTRESOURCEA(kProgramCursor));
+    cursors[1] = LoadCursorA(nullptr, IDC_HAND);
+    cursors[2] = LoadCursorA(nullptr, IDC_SIZEALL);
+    cursors[3] = LoadCursorA(nullptr, IDC_SIZEWE);
+    cursors[4] = LoadCursorA(nullptr, IDC_ARROW);
+    std::array<ACCEL, 6> keys{{
+        {FVIRTKEY, VK_RETURN, 1},
+        {FVIRTKEY, VK_ADD, 2},
+        {FVIRTKEY, VK_SUBTRACT, 3},
+        {FVIRTKEY, VK_MULTIPLY, 4},
+        {FVIRTKEY, VK_DIVIDE, 5},
+        {FVIRTKEY, VK_F1, 7},
+    }};
+    table = CreateAcceleratorTableA(keys.data(), int(keys.size()));
+  }
+  void Release() {
+    // Only the program's own cursor was loaded from a file; the shared
+    // system cursors must not be destroyed.
+    if (cursors[0] != nullptr) {
+      DestroyCursor(cursors[0]);
+    }
+    cursors.fill(nullptr);
+    if (table != nullptr) {
+      DestroyAcceleratorTable(table);
+      table = nullptr;
+    }
+  }
+};
+
+// Removes and dispatches at most one queued message. False once WM_QUIT was
+// seen.
+bool PumpOneMessage(HACCEL accelerators) {
+  MSG msg;
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    return true;
+  }
+  const bool quit = msg.message == WM_QUIT;
+  if (TranslateAcceleratorA(g_mainWindow.Window(), accelerators, &msg) == 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return !quit;
+}
+
+// Sleeps until a message arrives or the panel's next slide step is due, so
+// that listening costs next to nothing while the panel rests.
+void WaitForWork() {
+  const auto wait = g_slide.WaitBeforeNextStep(GetTickCount());
+  const DWORD timeout = wait ? DWORD(*wait) : INFINITE;
+  if (timeout == 0) {
+    return;
+  }
+  MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+}  // namespace
+
+int RunMimicore(HINSTANCE instance) {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (HWND running = FindWindowA(nullptr, "Mimicore")) {
+      SetForegroundWindow(running);
+    }
+    if (mutex != nullptr) {
+      CloseHandle(mutex);
+    }
+    return -1;
+  }
+  auto releaseMutex = [&] {
+    if (mutex != nullptr) {
+      ReleaseMutex(mutex);
+      CloseHandle(mutex);
+      mutex = nullptr;
+    }
+  };
+
+  if (waveInGetNumDevs() == 0) {
+    ShowStartupError(kNoDevices);
+    releaseMutex();
+    return -1;
+  }
+
+  // The program's folder, with its trailing backslash (the manual lives
+  // below it).
+  std::array<char, MAX_PATH> moduleDirectory{};
+  const DWORD length = GetModuleFileNameA(nullptr, moduleDirectory.data(), MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    if (char* slash = std::strrchr(moduleDirectory.data(), '\\')) {
+      slash[1] = '\0';
+    }
+  } else {
+    moduleDirectory[0] = '\0';
+  }
+
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExA(&version);
+
+  WinKeyboardPort keyboard;
+  LockLights lights(keyboard, int32_t(version.dwPlatformId));
+  lights.SwitchLightsOff();
+
+  if (!g_engine.AllocateRing()) {
+    ShowStartupError(kNoMemory);
+    lights.RestoreLights();
+    releaseMutex();
+    return -1;
+  }
+
+  Accelerators accelerators;
+  accelerators.Load(instance);
+
+  RegistrySettingsStore store;
+  Presets presets(g_settings, g_app, store, g_engine);
+  presets.LoadSettingsAtStartup();
+
+  BuildWindows(instance);
+
+  auto shutDown = [&] {
+    presets.SaveSettingsAtShutdown();
+    g_capture.Close();
+    g_playback.Close();
+    g_engine.FreeRing();
+    accelerators.Release();
+    releaseMutex();
+    lights.RestoreLights();
+  };
+
+  if (!g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr)) {
+    ShowStartupError(kNoPlayback);
+    shutDown();
+    return -1;
+  }
+  if (!g_capture.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes,
+                      OnCaptureBlock)) {
+    ShowStartupError(kNoCapture);
+    shutDown();
+    return -1;
+  }
+  if (!g_capture.Start()) {
+    ShowStartupError(kCaptureNotStarted);
+    shutDown();
+    return -1;
+  }
+
+  bool running = true;
+  while (running || g_slide.Position() >= 1) {
+    SlideStep();
+    WaitForWork();
+    if (!PumpOneMessage(accelerators.table)) {
+      running = false;
+    }
+    if (!running && g_slide.Open()) {
+      g_slide.SetOpen(false);  // slide shut before the program goes
+    }
+  }
+  g_engine.StopTakes();
+  shutDown();
+  return 0;
+}
+
+}  // namespace mimicore
