@@ -80,8 +80,15 @@ void PlacePanel(int32_t position) {
       !GetWindowRect(g_mainWindow.Window(), &main)) {
     return;
   }
-  SetWindowPos(g_panelWindow.Window(), nullptr, main.left + kPanelOffsetX + position,
-               main.top + kPanelOffsetY, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  const int left = main.left + kPanelOffsetX + position;
+  const int top = main.top + kPanelOffsetY;
+  // Moving a window queues messages of its own; placing it again where it
+  // already stands would wake the loop for ever.
+  RECT panel{};
+  if (GetWindowRect(g_panelWindow.Window(), &panel) && panel.left == left && panel.top == top) {
+    return;
+  }
+  SetWindowPos(g_panelWindow.Window(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 void SlideStep() {
