@@ -1,0 +1,125 @@
+"""The measurements the end-to-end checks rely on, on signals made here.
+
+usage: /usr/bin/python3 -m unittest discover -s tests/e2e -p '*_test.py'
+"""
+
+import unittest
+
+import numpy as np
+
+import sound
+
+RATE = sound.RATE
+
+
+def voice(seconds, seed=1):
+    """Noise shaped like speech: syllables of varying loudness."""
+    rng = np.random.default_rng(seed)
+    n = int(seconds * RATE)
+    envelope = np.abs(np.sin(np.arange(n) * np.pi * 4 / RATE)) * 8000
+    return rng.standard_normal(n) * envelope
+
+
+def silence(seconds):
+    return np.zeros(int(seconds * RATE))
+
+
+class BestMatchTest(unittest.TestCase):
+    def test_finds_a_quieter_copy_inside_a_longer_signal(self):
+        phrase = voice(2.0)
+        take = 0.25 * phrase[RATE // 4 :]
+        match, offset = sound.best_match(phrase, take)
+        self.assertGreater(match, 0.999)
+        self.assertEqual(offset, RATE // 4)
+
+    def test_a_different_voice_does_not_match(self):
+        match, _ = sound.best_match(voice(2.0, seed=1), voice(1.5, seed=2))
+        self.assertLess(match, 0.2)
+
+    def test_a_take_longer_than_the_phrase_is_measured_whole(self):
+        # Something played after the take lowers the match instead of being
+        # ignored.
+        phrase = voice(1.0)
+        played = np.concatenate((phrase, voice(1.0, seed=3)))
+        match, _ = sound.best_match(phrase, played)
+        self.assertLess(match, 0.8)
+
+    def test_the_same_phrase_faster_matches_only_at_its_speed(self):
+        phrase = voice(2.0)
+        take = sound.faster(phrase, 1.5)
+        self.assertGreater(sound.best_match(sound.faster(phrase, 1.5), take)[0], 0.999)
+        self.assertLess(sound.best_match(phrase, take)[0], 0.5)
+
+    def test_silence_matches_nothing(self):
+        self.assertEqual(sound.best_match(voice(1.0), silence(0.5))[0], 0.0)
+
+
+class PiecewiseMatchTest(unittest.TestCase):
+    def test_a_take_that_slipped_still_matches(self):
+        # The output ran dry for 2 ms in a pause: the rest comes that much
+        # later.
+        phrase = np.concatenate((voice(0.5), silence(0.3), voice(2.0, seed=4)))
+        cut = int(0.6 * RATE)
+        take = np.concatenate((phrase[:cut], silence(0.002), phrase[cut:]))
+        whole, offset = sound.best_match(phrase, take)
+        match, slip = sound.piecewise_match(phrase, take, offset)
+        self.assertLess(whole, 0.9)
+        self.assertGreater(match, 0.99)
+        self.assertAlmostEqual(slip, 0.002 * RATE, delta=1)
+
+    def test_another_voice_matches_in_no_piece(self):
+        phrase, other = voice(2.0, seed=1), voice(2.0, seed=2)
+        _, offset = sound.best_match(phrase, other)
+        self.assertLess(sound.piecewise_match(phrase, other, offset)[0], 0.2)
+
+    def test_pieces_out_of_order_do_not_match(self):
+        phrase = voice(2.0)
+        half = len(phrase) // 2
+        swapped = np.concatenate((phrase[half:], phrase[:half]))
+        _, offset = sound.best_match(phrase, swapped)
+        self.assertLess(sound.piecewise_match(phrase, swapped, offset)[0], 0.6)
+
+
+class PlayedSpeedTest(unittest.TestCase):
+    def test_samples_a_block_gives_at_each_speed(self):
+        # The per-block counts the program's resampling is known for.
+        for speed, count in ((0.5, 1760), (1.0, 880), (1.5, 587), (2.2, 400)):
+            with self.subTest(speed=speed):
+                self.assertAlmostEqual(sound.BLOCK / sound.played_speed(speed), count, places=6)
+
+
+class SoundsTest(unittest.TestCase):
+    def test_pauses_shorter_than_a_second_stay_inside_one_sound(self):
+        x = np.concatenate((silence(1), voice(1), silence(0.6), voice(1), silence(1)))
+        parts = sound.sounds(x)
+        self.assertEqual(len(parts), 1)
+        first, end = parts[0]
+        self.assertAlmostEqual(first / RATE, 1.0, delta=0.011)
+        self.assertAlmostEqual(end / RATE, 3.6, delta=0.011)
+
+    def test_a_second_sound_after_a_long_pause_is_told_apart(self):
+        x = np.concatenate((voice(1), silence(1.5), voice(0.5)))
+        self.assertEqual(len(sound.sounds(x)), 2)
+
+    def test_a_short_click_counts(self):
+        x = silence(2)
+        x[RATE] = 20000
+        self.assertEqual(len(sound.sounds(x)), 1)
+
+    def test_digital_silence_holds_no_sound(self):
+        self.assertEqual(sound.sounds(silence(2)), [])
+
+
+class LoudEdgesTest(unittest.TestCase):
+    def test_edges_of_the_loud_stretch_to_within_a_block(self):
+        x = np.concatenate((silence(1), np.full(RATE, 2000.0), np.full(RATE, 1000.0)))
+        first, end = sound.loud_edges(x, 1638.4)
+        self.assertLessEqual(abs(first - RATE), sound.BLOCK)
+        self.assertLessEqual(abs(end - 2 * RATE), sound.BLOCK)
+
+    def test_nothing_loud_enough(self):
+        self.assertIsNone(sound.loud_edges(np.full(RATE, 1638.0), 1638.4))
+
+
+if __name__ == "__main__":
+    unittest.main()
