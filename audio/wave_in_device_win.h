@@ -1,0 +1,98 @@
+// The capture device: keeps the platform's wave input recording without a
+// pause through a ring of buffers, hands every filled buffer to one block
+// handler and, if asked, appends it to a WAV file.
+#pragma once
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "audio/wave_ring_win.h"
+
+namespace mimicore {
+
+// Called for every filled buffer, one at a time and in recording order, on
+// the device's notification thread. |bufferSize| is the configured buffer
+// size. The handler may rewrite the samples in place but nothing else in
+// the header.
+using BlockHandler = void (*)(WAVEHDR* header, uint32_t bufferSize);
+
+class WaveInDevice {
+ public:
+  WaveInDevice() = default;
+  virtual ~WaveInDevice();
+  WaveInDevice(const WaveInDevice&) = delete;
+  WaveInDevice& operator=(const WaveInDevice&) = delete;
+
+  // Allocates |bufferCount| buffers of |bufferSize| bytes and opens the
+  // default input in the given PCM format. |fileName| (may be null) receives
+  // everything recorded as a WAV file; |handler| may be null. Anything the
+  // device still holds is closed first. On false, what was allocated or
+  // opened stays until Close.
+  bool Open(const char* fileName, uint16_t bitsPerSample, uint16_t channels,
+            uint32_t samplesPerSecond, int32_t bufferCount, uint32_t bufferSize,
+            BlockHandler handler);
+  // Queues every buffer and starts recording. False when the device is not
+  // open, already running, or the platform refuses to start.
+  bool Start();
+  // Lets every queued buffer fill and reach the handler, then stops. A device
+  // that stops answering is given up on after a few seconds; what it still
+  // held is then dropped, not handed over.
+  void Stop();
+  // Stops if running, closes the platform device, releases the buffers and
+  // completes the file. False when the file could not be written completely
+  // or the platform would not give its buffers back (they are then left to
+  // it rather than freed under it).
+  bool Close();
+
+  [[nodiscard]] bool IsOpen() const { return isOpen_; }
+  [[nodiscard]] bool IsRunning() const { return isRunning_.load(); }
+  [[nodiscard]] int32_t BufferCount() const { return bufferCount_; }
+  [[nodiscard]] uint32_t BufferSize() const { return bufferSize_; }
+  // Buffers the platform holds now.
+  [[nodiscard]] int32_t QueuedBuffers() const { return slots_.Queued(); }
+  // Buffers given back by the platform since Open.
+  [[nodiscard]] uint32_t ReturnedBuffers() const { return slots_.Returned(); }
+
+ private:
+  bool AllocateBuffers(int32_t count, uint32_t size);
+  void FreeBuffers();
+  // For buffers the platform may still write into: they are not freed.
+  void AbandonBuffers();
+  bool QueueBuffer(WAVEHDR* header, char* data);
+  bool FinishFile();
+  void AppendToFile(const WAVEHDR& header);
+  // Has the platform give back what it holds without filling it; false when
+  // it would not.
+  bool ResetQueue();
+
+  static void OnNotify(void* self);
+  void TakeBack(int32_t index);
+
+  HWAVEIN handle_ = nullptr;
+  char** buffers_ = nullptr;
+  int32_t bufferCount_ = 0;
+  uint32_t bufferSize_ = 0;
+  WAVEHDR* headers_ = nullptr;
+  WAVEFORMATEX format_{};
+  std::FILE* file_ = nullptr;
+  BlockHandler handler_ = nullptr;
+  bool isOpen_ = false;
+  std::atomic<bool> isRunning_{false};
+
+  WaveSlots slots_;
+  NotificationThread notifier_;
+  // Set while buffers come back from a reset: they hold no complete block.
+  std::atomic<bool> discarding_{false};
+  // The platform kept buffers it was asked to give back.
+  bool wedged_ = false;
+  // Notification thread only, until it has ended.
+  bool fileFailed_ = false;
+  uint64_t fileBytes_ = 0;
+};
+
+}  // namespace mimicore

@@ -1,0 +1,90 @@
+// The playback device: a ring of buffers that Write fills in turn and queues
+// to the platform's wave output, which plays them back to back.
+#pragma once
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "audio/wave_ring_win.h"
+
+namespace mimicore {
+
+// Called for every buffer that finished playing, in the order written, on
+// the device's notification thread.
+using DoneHandler = void (*)(WAVEHDR* header, uint32_t bufferSize);
+
+class WaveOutDevice {
+ public:
+  WaveOutDevice() = default;
+  virtual ~WaveOutDevice();
+  WaveOutDevice(const WaveOutDevice&) = delete;
+  WaveOutDevice& operator=(const WaveOutDevice&) = delete;
+
+  // Allocates |bufferCount| buffers of |bufferSize| bytes and opens the
+  // default output in the given PCM format. |doneHandler| may be null.
+  // Anything the device still holds is closed first. On false, what was
+  // allocated stays until Close.
+  bool Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
+            int32_t bufferCount, uint32_t bufferSize, DoneHandler doneHandler);
+  // Copies |count| bytes into the buffers from NextBuffer() on, each at most
+  // BufferSize() bytes, and queues them; never waits. One call fills each
+  // buffer at most once. A buffer the device has not finished playing is
+  // never overwritten: the rest of the call is dropped there, and NextBuffer()
+  // stays on that buffer. True only when every byte was queued.
+  // Not to run at the same time as Open or Close.
+  bool Write(const void* source, uint32_t count);
+  // Waits until the queued output has played, closes the platform device and
+  // releases the buffers. A device that stops answering is given up on after
+  // a few seconds; false then, or when the platform would not give its
+  // buffers back (they are then left to it rather than freed under it).
+  bool Close();
+
+  [[nodiscard]] bool IsOpen() const { return isOpen_; }
+  [[nodiscard]] int32_t BufferCount() const { return bufferCount_; }
+  [[nodiscard]] uint32_t BufferSize() const { return bufferSize_; }
+  // The buffer the next Write fills first; kept across Close.
+  [[nodiscard]] uint32_t NextBuffer() const { return nextBuffer_.load(); }
+  // Bytes last queued from buffer |index|; 0 outside the ring.
+  [[nodiscard]] uint32_t HeaderLength(int32_t index) const;
+  // Buffers the platform holds now.
+  [[nodiscard]] int32_t QueuedBuffers() const { return slots_.Queued(); }
+  // Buffers given back by the platform since Open.
+  [[nodiscard]] uint32_t ReturnedBuffers() const { return slots_.Returned(); }
+
+ private:
+  bool AllocateBuffers(int32_t count, uint32_t size);
+  void FreeBuffers();
+  // For buffers the platform may still read from: they are not freed.
+  void AbandonBuffers();
+  bool QueueBuffer(WAVEHDR* header, char* data, uint32_t length);
+  // Has the platform give back what it holds unplayed; false when it would
+  // not.
+  bool ResetQueue();
+
+  static void OnNotify(void* self);
+  void TakeBack(int32_t index);
+
+  HWAVEOUT handle_ = nullptr;
+  char** buffers_ = nullptr;
+  int32_t bufferCount_ = 0;
+  uint32_t bufferSize_ = 0;
+  // Written by Write only; read by the tests' thread too.
+  std::atomic<uint32_t> nextBuffer_{0};
+  WAVEHDR* headers_ = nullptr;
+  WAVEFORMATEX format_{};
+  DoneHandler doneHandler_ = nullptr;
+  bool isOpen_ = false;
+
+  WaveSlots slots_;
+  NotificationThread notifier_;
+  // Set while buffers come back from a reset: they were not played.
+  std::atomic<bool> discarding_{false};
+  // The platform kept buffers it was asked to give back.
+  bool wedged_ = false;
+};
+
+}  // namespace mimicore

@@ -1,0 +1,160 @@
+#include "audio/wave_ring_win.h"
+
+#include <new>
+
+namespace mimicore {
+
+bool WaveSlots::Allocate(int32_t count) {
+  Free();
+  if (count <= 0) {
+    return false;
+  }
+  slots_ = new (std::nothrow) Slot[static_cast<size_t>(count)];
+  if (slots_ == nullptr) {
+    return false;
+  }
+  count_ = count;
+  queued_.store(0);
+  returned_.store(0);
+  return true;
+}
+
+void WaveSlots::Free() {
+  delete[] slots_;
+  slots_ = nullptr;
+  count_ = 0;
+  queued_.store(0);
+}
+
+void WaveSlots::BeginSubmit(int32_t index) {
+  Slot& slot = slots_[index];
+  if (slot.state.load(std::memory_order_acquire) == kIdle) {
+    queued_.fetch_add(1);
+  }
+  slot.sequence.store(nextSequence_.fetch_add(1), std::memory_order_relaxed);
+  slot.state.store(kSubmitting, std::memory_order_release);
+}
+
+void WaveSlots::EndSubmit(int32_t index, bool queued) {
+  if (queued) {
+    slots_[index].state.store(kQueued, std::memory_order_release);
+  } else {
+    slots_[index].state.store(kIdle, std::memory_order_release);
+    queued_.fetch_sub(1);
+  }
+}
+
+void WaveSlots::Release(int32_t index) {
+  slots_[index].state.store(kIdle, std::memory_order_release);
+  queued_.fetch_sub(1);
+}
+
+bool WaveSlots::IsIdle(int32_t index) const {
+  return slots_[index].state.load(std::memory_order_acquire) == kIdle;
+}
+
+int32_t WaveSlots::OldestReturned(WAVEHDR* headers) const {
+  int32_t oldest = -1;
+  uint32_t oldestSequence = 0;
+  uint8_t oldestState = kIdle;
+  for (int32_t i = 0; i < count_; ++i) {
+    const uint8_t state = slots_[i].state.load(std::memory_order_acquire);
+    if (state == kIdle) {
+      continue;
+    }
+    const uint32_t sequence = slots_[i].sequence.load(std::memory_order_relaxed);
+    // Sequence numbers wrap; the difference tells which is older.
+    if (oldest < 0 || static_cast<int32_t>(sequence - oldestSequence) < 0) {
+      oldest = i;
+      oldestSequence = sequence;
+      oldestState = state;
+    }
+  }
+  if (oldest < 0 || oldestState != kQueued || !HeaderDone(headers[oldest])) {
+    return -1;
+  }
+  return oldest;
+}
+
+bool WaveSlots::WaitUntilAllBack(uint32_t stallMs) const {
+  uint32_t lastReturned = returned_.load();
+  ULONGLONG lastProgress = GetTickCount64();
+  while (queued_.load() > 0) {
+    const uint32_t returned = returned_.load();
+    const ULONGLONG now = GetTickCount64();
+    if (returned != lastReturned) {
+      lastReturned = returned;
+      lastProgress = now;
+    } else if (now - lastProgress > stallMs) {
+      return false;
+    }
+    Sleep(2);
+  }
+  return true;
+}
+
+bool HeaderDone(WAVEHDR& header) {
+  std::atomic_ref<DWORD> flags(header.dwFlags);
+  return (flags.load(std::memory_order_acquire) & WHDR_DONE) != 0;
+}
+
+bool NotificationThread::Begin(Routine routine, void* context) {
+  Finish(false);
+  routine_ = routine;
+  context_ = context;
+  quit_.store(false);
+  event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (event_ == nullptr) {
+    return false;
+  }
+  thread_ = CreateThread(nullptr, 0, &NotificationThread::Main, this, 0, nullptr);
+  if (thread_ == nullptr) {
+    CloseHandle(event_);
+    event_ = nullptr;
+    return false;
+  }
+  // The engine runs on this thread; it must keep up with the device.
+  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
+  return true;
+}
+
+void NotificationThread::Finish(bool keepEvent) {
+  if (thread_ != nullptr) {
+    quit_.store(true);
+    SetEvent(event_);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+  if (event_ != nullptr && !keepEvent) {
+    CloseHandle(event_);
+  }
+  event_ = nullptr;
+}
+
+void NotificationThread::Wake() const {
+  if (event_ != nullptr) {
+    SetEvent(event_);
+  }
+}
+
+DWORD WINAPI NotificationThread::Main(void* self) {
+  auto* thread = static_cast<NotificationThread*>(self);
+  for (;;) {
+    WaitForSingleObject(thread->event_, INFINITE);
+    if (thread->quit_.load()) {
+      return 0;
+    }
+    thread->routine_(thread->context_);
+  }
+}
+
+uint32_t StallLimitMs(const WAVEFORMATEX& format, uint32_t bufferSize) {
+  constexpr uint64_t kMarginMs = 2000;
+  const uint64_t bytesPerSecond = format.nAvgBytesPerSec == 0 ? 1 : format.nAvgBytesPerSec;
+  const uint64_t bufferMs = uint64_t{bufferSize} * 1000 / bytesPerSecond;
+  const uint64_t limit = kMarginMs + bufferMs;
+  return limit > 0xFFFFFFFFU ? 0xFFFFFFFFU : static_cast<uint32_t>(limit);
+}
+
+}  // namespace mimicore

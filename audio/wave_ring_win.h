@@ -1,0 +1,124 @@
+// What the capture and playback devices share: the record of which ring
+// buffers the platform holds and in which order they went to it, and the
+// thread that takes them back.
+//
+// The devices are opened with CALLBACK_EVENT rather than a callback
+// function: a wave callback must not call other wave functions, yet every
+// returned capture buffer has to be queued again. The platform signals an
+// event instead, and a thread of our own takes the buffers back.
+#pragma once
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace mimicore {
+
+// Which buffers of a ring are with the platform. Each buffer queued gets the
+// next sequence number; the platform gives buffers back in the order they
+// were queued, so the oldest queued buffer is always the next to come back.
+// Taking them strictly in that order keeps the hand-over in recording order
+// even when a buffer has dropped out of the ring or the ring was restarted.
+//
+// A buffer goes Idle -> Submitting (its header is being filled and handed
+// over) -> Queued (the platform has it) -> Idle (taken back). Only the thread
+// that moved a buffer out of Idle touches its header until it is Queued;
+// only the notification thread touches a Queued buffer the platform has
+// marked done.
+class WaveSlots {
+ public:
+  WaveSlots() = default;
+  ~WaveSlots() { Free(); }
+  WaveSlots(const WaveSlots&) = delete;
+  WaveSlots& operator=(const WaveSlots&) = delete;
+
+  // All buffers idle. False when the memory cannot be had.
+  bool Allocate(int32_t count);
+  void Free();
+
+  // Called before a header is handed to the platform; a buffer that the
+  // notification thread is queueing again keeps its place in the count.
+  void BeginSubmit(int32_t index);
+  // Called after: |queued| tells whether the platform took it.
+  void EndSubmit(int32_t index, bool queued);
+  // The notification thread has taken a buffer back from the platform.
+  void NoteReturned() { returned_.fetch_add(1); }
+  // The buffer stays with us; the notification thread calls this once it
+  // is done with it.
+  void Release(int32_t index);
+
+  [[nodiscard]] bool IsIdle(int32_t index) const;
+  // The oldest buffer with the platform, if the platform has marked it done;
+  // -1 when there is none or it is still being filled or played.
+  [[nodiscard]] int32_t OldestReturned(WAVEHDR* headers) const;
+
+  // Buffers with the platform (or on their way to it).
+  [[nodiscard]] int32_t Queued() const { return queued_.load(); }
+  // Buffers taken back since allocation, each time one comes back; grows
+  // while the device answers.
+  [[nodiscard]] uint32_t Returned() const { return returned_.load(); }
+
+  // Polls until no buffer is with the platform. Gives up, returning false,
+  // once no buffer has come back for |stallMs| milliseconds.
+  [[nodiscard]] bool WaitUntilAllBack(uint32_t stallMs) const;
+
+ private:
+  enum State : uint8_t { kIdle, kSubmitting, kQueued };
+  struct Slot {
+    std::atomic<uint32_t> sequence{0};
+    std::atomic<uint8_t> state{kIdle};
+  };
+
+  Slot* slots_ = nullptr;
+  int32_t count_ = 0;
+  std::atomic<uint32_t> nextSequence_{0};
+  std::atomic<int32_t> queued_{0};
+  std::atomic<uint32_t> returned_{0};
+};
+
+// The platform's done flag, read while the platform may be setting it.
+bool HeaderDone(WAVEHDR& header);
+
+// A thread that runs |routine| each time the event given to the platform is
+// signalled, until Finish.
+class NotificationThread {
+ public:
+  using Routine = void (*)(void* context);
+
+  NotificationThread() = default;
+  ~NotificationThread() { Finish(false); }
+  NotificationThread(const NotificationThread&) = delete;
+  NotificationThread& operator=(const NotificationThread&) = delete;
+
+  // Creates the event and starts the thread. False when either fails.
+  bool Begin(Routine routine, void* context);
+  // Ends the thread and waits for it. |keepEvent| leaves the event open for
+  // a platform device that could not be closed and may still signal it.
+  void Finish(bool keepEvent);
+
+  [[nodiscard]] HANDLE Event() const { return event_; }
+  // Has the routine run again, for a buffer queued while it was looking.
+  void Wake() const;
+
+ private:
+  static DWORD WINAPI Main(void* self);
+
+  HANDLE event_ = nullptr;
+  HANDLE thread_ = nullptr;
+  std::atomic<bool> quit_{false};
+  Routine routine_ = nullptr;
+  void* context_ = nullptr;
+};
+
+// Milliseconds to wait for one more buffer to come back before taking a
+// device for dead: two seconds plus the time one buffer takes to fill or
+// play, so that a working device is never given up on.
+uint32_t StallLimitMs(const WAVEFORMATEX& format, uint32_t bufferSize);
+
+// After a reset the platform gives every buffer back at once.
+inline constexpr uint32_t kResetWaitMs = 2000;
+
+}  // namespace mimicore
