@@ -300,10 +300,12 @@ class Program:
         self.session = session
         self.log_path = session.out / f"{name}.log"
         # Filled in by whoever drives it: its two windows, the recorders of
-        # what it hears and plays, and their samples once stopped.
+        # what it hears and plays, their samples once stopped, and how long
+        # it took to end after Escape.
         self.windows = None
         self.recorders = None
         self.recordings = None
+        self.closing_time = None
         self._log = open(self.log_path, "wb")
         env = dict(session.env, WINEDEBUG=debug)
         self.started = time.monotonic()
@@ -476,11 +478,13 @@ def close(s, program):
     """Escape on the main window, as a user ends it; the recordings are
     stopped once it has gone. Gives the exit status (None: still running,
     then it is killed)."""
+    pressed = time.monotonic()
     try:
         s.press(program.windows[1], "Escape")
     except Failure as e:
         print(f"       ({e})")
     status = program.wait(20)
+    program.closing_time = time.monotonic() - pressed
     recordings = []
     for recorder in program.recorders:
         x = recorder.stop()
