@@ -109,6 +109,34 @@ def best_match(signal, template):
     return float(ncc[best]), best - n_t
 
 
+def close_gaps(take, shortest=FRAME // 10):
+    """take without its runs of digital silence of at least shortest
+    samples, and how many there were and how long in all (samples). The
+    phrase said to the program holds no such run, so inside a take only an
+    output that ran dry for a moment makes one: it plays silence and then
+    the rest of the take, delayed but whole."""
+    silent = np.concatenate(([False], take == 0, [False]))
+    edges = np.flatnonzero(np.diff(silent.astype(np.int8)))
+    keep = np.ones(len(take), dtype=bool)
+    count = total = 0
+    for start, end in zip(edges[::2], edges[1::2]):
+        if end - start >= shortest:
+            keep[start:end] = False
+            count += 1
+            total += int(end - start)
+    return take[keep], count, total
+
+
+def without_silence(x, rng=None):
+    """x with every sample of value 0 made +1 or -1 at random: inaudible, and
+    it keeps digital silence out of a phrase (see close_gaps)."""
+    rng = rng or np.random.default_rng(7)
+    zeros = x == 0
+    x = x.copy()
+    x[zeros] = rng.choice((-1.0, 1.0), size=int(zeros.sum()))
+    return x
+
+
 def piecewise_match(target, take, offset, piece=FRAME * 10, reach=2 * FRAME):
     """Normalised cross-correlation of take with target in pieces of 0.1 s,
     each fitted within reach samples of offset (where take[0] fits in
@@ -125,9 +153,11 @@ def piecewise_match(target, take, offset, piece=FRAME * 10, reach=2 * FRAME):
         energy = float(np.dot(part, part))
         if energy == 0:
             continue
-        # Every lag within reach, and only where the whole piece overlaps.
-        low = max(offset + start, -reach) + reach
-        region = padded[low : low + len(part) + 2 * reach]
+        # Every lag within reach, and only where the whole piece overlaps;
+        # target[i] is padded[i + reach].
+        expected = offset + start + reach
+        low = max(expected - reach, 0)
+        region = padded[low : expected + len(part) + reach]
         corr = np.correlate(region, part, mode="valid")
         power = np.concatenate(([0.0], np.cumsum(region * region)))
         window = power[len(part) :] - power[: -len(part)]
@@ -135,7 +165,7 @@ def piecewise_match(target, take, offset, piece=FRAME * 10, reach=2 * FRAME):
         ncc = np.where(norm > 0, corr / np.where(norm > 0, norm, 1.0), 0.0)
         best = int(np.argmax(ncc))
         if ncc[best] >= 0.9:
-            shifts.append(best - reach)
+            shifts.append(low + best - expected)
         total += energy * float(ncc[best])
         weight += energy
     slip = max(shifts) - min(shifts) if shifts else 0
@@ -163,10 +193,11 @@ def faster(x, speed):
 
 class Take:
     """What the program played after hearing a phrase: its stretches of
-    sound (parts), and for the longest one its duration, its match with the
-    phrase played at speed (piecewise, and as a whole), its slip in samples,
-    and the time from the last loud block heard to its start (gap; None
-    when nothing loud was heard). heard_start and
+    sound (parts), and for the longest one, the take: the moments the output
+    ran dry in it (dry_count, dry_time), and with those closed up, its
+    duration, its match with the phrase played at speed (piecewise, and as
+    a whole) and its slip in samples; and the time from the last loud block
+    heard to its start (gap; None when nothing loud was heard). heard_start and
     played_start are the times of the recordings' first samples on one
     clock."""
 
@@ -179,13 +210,16 @@ class Take:
         start, _ = loud_edges(phrase, SPEECH_LEVEL)
         self.expected = (sounds(phrase)[-1][1] - start) / RATE / speed
         self.duration = self.match = self.whole_match = self.slip = self.gap = None
+        self.dry_count, self.dry_time = 0, 0.0
         if not self.parts:
             return
         # The take is the longest sound: a click beside it is not taken for it.
         first, end = max(self.parts, key=lambda part: part[1] - part[0])
-        self.duration = (end - first) / RATE
+        take, self.dry_count, dry = close_gaps(played[first:end])
+        self.dry_time = dry / RATE
+        self.duration = len(take) / RATE
         target = phrase if speed == 1 else faster(phrase, played_speed(speed))
-        self.whole_match, offset = best_match(target, played[first:end])
-        self.match, self.slip = piecewise_match(target, played[first:end], offset)
+        self.whole_match, offset = best_match(target, take)
+        self.match, self.slip = piecewise_match(target, take, offset)
         if self.heard_edges:
             self.gap = (played_start + first / RATE) - (heard_start + self.heard_edges[1] / RATE)

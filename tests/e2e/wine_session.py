@@ -278,7 +278,9 @@ class Session:
             timeout=60,
         )
         spoken.unlink()
-        return sound.read_wav(path)
+        phrase = sound.without_silence(sound.read_wav(path))
+        sound.write_wav(path, phrase)
+        return phrase
 
     def record(self, device, path):
         return Recorder(self, device, path)
