@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
+#include <array>
+
 #include "app/latest_value.h"
 #include "audio/wave_out_device_win.h"
+#include "engine/audio_block.h"
 #include "engine/platform.h"
 
 namespace mimicore {
@@ -14,10 +17,23 @@ class TickClock final : public Clock {
   uint32_t NowMs() override { return GetTickCount(); }
 };
 
+// The engine sends one block out for every block in, so the output is only
+// ever one block ahead of the device: the least delay in a capture block
+// would run it dry and cut a gap into the take. When the device has nothing
+// queued (a playback starts, or it did run dry), a few blocks of silence go
+// first and keep it that far ahead from then on.
 class WaveOutPlayback final : public PlaybackSink {
  public:
+  static constexpr uint32_t kLeadBlocks = 3;
+
   explicit WaveOutPlayback(WaveOutDevice& device) : device_(device) {}
-  bool Write(const void* bytes, uint32_t count) override { return device_.Write(bytes, count); }
+  bool Write(const void* bytes, uint32_t count) override {
+    if (device_.QueuedBuffers() == 0) {
+      static constexpr std::array<uint8_t, kLeadBlocks * kBlockBytes> kSilence{};
+      device_.Write(kSilence.data(), uint32_t(kSilence.size()));
+    }
+    return device_.Write(bytes, count);
+  }
 
  private:
   WaveOutDevice& device_;

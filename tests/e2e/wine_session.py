@@ -24,6 +24,7 @@ import sound
 ROOT = Path(__file__).resolve().parents[2]
 PRODUCT_KEY = r"HKCU\SOFTWARE\Quorvane\Mimicore"
 DRIVERS_KEY = r"HKCU\Software\Wine\Drivers"
+X11_KEY = r"HKCU\Software\Wine\X11 Driver"
 PANEL_TITLE = "Mimicore"
 MAIN_TITLE = "MimicoreIfc"
 
@@ -159,6 +160,10 @@ class Session:
             ready.touch()
         # Sound on, whatever an earlier run left.
         self.reg("delete", DRIVERS_KEY, "/v", "Audio", "/f", check=False)
+        # The virtual display has no window manager: Wine would wait 2 s for
+        # one to withdraw each window it hides, which is not the program's
+        # time. Unmanaged windows need no such hand-shake.
+        self.reg("add", X11_KEY, "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f")
 
     def _wine_processes(self):
         """Processes that belong to this session's Wine prefix."""
