@@ -4,11 +4,13 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 
 #include "app/lock_lights.h"
 #include "app/lock_lights_win.h"
 #include "app/panel_slide.h"
 #include "app/platform_win.h"
+#include "app/startup.h"
 #include "app/status_display.h"
 #include "app/winlet_window_win.h"
 #include "audio/wave_in_device_win.h"
@@ -25,16 +27,6 @@ namespace {
 
 constexpr const char* kCaption = "Mimicore";
 constexpr const char* kMutexName = "MimiMut";
-constexpr const char* kNoDevices = "No available wave devices found at this moment.";
-constexpr const char* kNoMemory = "Not enough free memory at this moment.";
-constexpr const char* kNoPlayback =
-    "Fatal error when trying to initialize the sound device. Please check if it is working and "
-    "try again.";
-constexpr const char* kNoCapture =
-    "Fatal error when trying to initialize the sound input device. Please check if it is working "
-    "and try again.";
-constexpr const char* kCaptureNotStarted =
-    "Unable to start the sound input device. Please check if it is working and try again.";
 
 constexpr int kProgramCursor = 112;
 constexpr int kMainWidth = 342;
@@ -63,8 +55,6 @@ PanelSlide g_slide;
 void OnCaptureBlock(WAVEHDR* header, uint32_t bufferBytes) {
   g_engine.OnCaptureBlock(reinterpret_cast<int16_t*>(header->lpData), bufferBytes);
 }
-
-void ShowStartupError(const char* text) { MessageBoxA(GetFocus(), text, kCaption, MB_OK); }
 
 LRESULT CALLBACK PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kControlsChangedMessage) {
@@ -191,110 +181,106 @@ void WaitForWork() {
   MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-}  // namespace
+// The steps of the program's life on Windows; app/startup.cpp decides their
+// order.
+class WindowsShell final : public ShellSteps {
+ public:
+  explicit WindowsShell(HINSTANCE instance) : instance_(instance) {}
 
-int RunMimicore(HINSTANCE instance) {
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  bool TakeSingleInstance() override {
+    mutex_ = CreateMutexA(nullptr, TRUE, kMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+      if (mutex_ != nullptr) {
+        CloseHandle(mutex_);
+        mutex_ = nullptr;
+      }
+      return false;
+    }
+    return true;
+  }
+  void BringRunningInstanceToFront() override {
     if (HWND running = FindWindowA(nullptr, "Mimicore")) {
       SetForegroundWindow(running);
     }
-    if (mutex != nullptr) {
-      CloseHandle(mutex);
-    }
-    return -1;
   }
-  auto releaseMutex = [&] {
-    if (mutex != nullptr) {
-      ReleaseMutex(mutex);
-      CloseHandle(mutex);
-      mutex = nullptr;
-    }
-  };
-
-  if (waveInGetNumDevs() == 0) {
-    ShowStartupError(kNoDevices);
-    releaseMutex();
-    return -1;
-  }
-
-  // The program's folder, with its trailing backslash (the manual lives
-  // below it).
-  std::array<char, MAX_PATH> moduleDirectory{};
-  const DWORD length = GetModuleFileNameA(nullptr, moduleDirectory.data(), MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
-    if (char* slash = std::strrchr(moduleDirectory.data(), '\\')) {
-      slash[1] = '\0';
-    }
-  } else {
-    moduleDirectory[0] = '\0';
-  }
-
-  OSVERSIONINFOA version{};
-  version.dwOSVersionInfoSize = sizeof version;
-  GetVersionExA(&version);
-
-  WinKeyboardPort keyboard;
-  LockLights lights(keyboard, int32_t(version.dwPlatformId));
-  lights.SwitchLightsOff();
-
-  if (!g_engine.AllocateRing()) {
-    ShowStartupError(kNoMemory);
-    lights.RestoreLights();
-    releaseMutex();
-    return -1;
-  }
-
-  Accelerators accelerators;
-  accelerators.Load(instance);
-
-  RegistrySettingsStore store;
-  Presets presets(g_settings, g_app, store, g_engine);
-  presets.LoadSettingsAtStartup();
-
-  BuildWindows(instance);
-
-  auto shutDown = [&] {
-    presets.SaveSettingsAtShutdown();
-    g_capture.Close();
-    g_playback.Close();
-    g_engine.FreeRing();
-    accelerators.Release();
-    releaseMutex();
-    lights.RestoreLights();
-  };
-
-  if (!g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr)) {
-    ShowStartupError(kNoPlayback);
-    shutDown();
-    return -1;
-  }
-  if (!g_capture.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes,
-                      OnCaptureBlock)) {
-    ShowStartupError(kNoCapture);
-    shutDown();
-    return -1;
-  }
-  if (!g_capture.Start()) {
-    ShowStartupError(kCaptureNotStarted);
-    shutDown();
-    return -1;
-  }
-
-  bool running = true;
-  while (running || g_slide.Position() >= 1) {
-    SlideStep();
-    WaitForWork();
-    if (!PumpOneMessage(accelerators.table)) {
-      running = false;
-    }
-    if (!running && g_slide.Open()) {
-      g_slide.SetOpen(false);  // slide shut before the program goes
+  void ReleaseSingleInstance() override {
+    if (mutex_ != nullptr) {
+      ReleaseMutex(mutex_);
+      CloseHandle(mutex_);
+      mutex_ = nullptr;
     }
   }
-  g_engine.StopTakes();
-  shutDown();
-  return 0;
+  unsigned WaveInputDevices() override { return waveInGetNumDevs(); }
+  void ShowStartupError(const char* text) override {
+    MessageBoxA(GetFocus(), text, kCaption, MB_OK);
+  }
+  void ReadProgramFacts() override {
+    // The program's folder, with its trailing backslash (the manual lives
+    // below it).
+    const DWORD length = GetModuleFileNameA(nullptr, moduleDirectory_.data(), MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+      if (char* slash = std::strrchr(moduleDirectory_.data(), '\\')) {
+        slash[1] = '\0';
+      }
+    } else {
+      moduleDirectory_[0] = '\0';
+    }
+    version_.dwOSVersionInfoSize = sizeof version_;
+    GetVersionExA(&version_);
+    lights_ = std::make_unique<LockLights>(keyboard_, int32_t(version_.dwPlatformId));
+  }
+  void SwitchLightsOff() override { lights_->SwitchLightsOff(); }
+  void RestoreLights() override { lights_->RestoreLights(); }
+  bool AllocateTakeRing() override { return g_engine.AllocateRing(); }
+  void FreeTakeRing() override { g_engine.FreeRing(); }
+  void LoadCursorsAndKeys() override { accelerators_.Load(instance_); }
+  void ReleaseCursorsAndKeys() override { accelerators_.Release(); }
+  void LoadSettings() override { presets_.LoadSettingsAtStartup(); }
+  void SaveSettings() override { presets_.SaveSettingsAtShutdown(); }
+  void BuildWindows() override { mimicore::BuildWindows(instance_); }
+  void ReleaseDrawing() override {}  // nothing is drawn yet
+  bool OpenPlayback() override {
+    return g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr);
+  }
+  void ClosePlayback() override { g_playback.Close(); }
+  bool OpenCapture() override {
+    return g_capture.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes,
+                          OnCaptureBlock);
+  }
+  bool StartCapture() override { return g_capture.Start(); }
+  void CloseCapture() override { g_capture.Close(); }
+  void RunMainLoop() override {
+    bool running = true;
+    while (running || g_slide.Position() >= 1) {
+      SlideStep();
+      WaitForWork();
+      if (!PumpOneMessage(accelerators_.table)) {
+        running = false;
+      }
+      if (!running && g_slide.Open()) {
+        g_slide.SetOpen(false);  // slide shut before the program goes
+      }
+    }
+  }
+  void StopTakes() override { g_engine.StopTakes(); }
+
+ private:
+  HINSTANCE instance_;
+  HANDLE mutex_ = nullptr;
+  std::array<char, MAX_PATH> moduleDirectory_{};
+  OSVERSIONINFOA version_{};
+  WinKeyboardPort keyboard_;
+  std::unique_ptr<LockLights> lights_;
+  Accelerators accelerators_;
+  RegistrySettingsStore store_;
+  Presets presets_{g_settings, g_app, store_, g_engine};
+};
+
+}  // namespace
+
+int RunMimicore(HINSTANCE instance) {
+  WindowsShell shell(instance);
+  return RunProgram(shell);
 }
 
 }  // namespace mimicore

@@ -1,0 +1,66 @@
+#include "app/startup.h"
+
+namespace mimicore {
+
+namespace {
+
+// Settings first, then the capture device (it drains its queue and may
+// still write to the playback device and the ring until it is closed), then
+// playback, the ring and the drawing resources, the single-instance mark,
+// and the lights last.
+void ShutDown(ShellSteps& s) {
+  s.SaveSettings();
+  s.CloseCapture();
+  s.ClosePlayback();
+  s.FreeTakeRing();
+  s.ReleaseDrawing();
+  s.ReleaseCursorsAndKeys();
+  s.ReleaseSingleInstance();
+  s.RestoreLights();
+}
+
+int FailAfterWindows(ShellSteps& s, const char* text) {
+  s.ShowStartupError(text);
+  ShutDown(s);
+  return kExitFailed;
+}
+
+}  // namespace
+
+int RunProgram(ShellSteps& s) {
+  if (!s.TakeSingleInstance()) {
+    s.BringRunningInstanceToFront();
+    return kExitFailed;
+  }
+  if (s.WaveInputDevices() == 0) {
+    s.ShowStartupError(kNoWaveDevicesText);
+    s.ReleaseSingleInstance();
+    return kExitFailed;
+  }
+  s.ReadProgramFacts();
+  s.SwitchLightsOff();
+  if (!s.AllocateTakeRing()) {
+    s.ShowStartupError(kNoMemoryText);
+    s.RestoreLights();
+    s.ReleaseSingleInstance();
+    return kExitFailed;
+  }
+  s.LoadCursorsAndKeys();
+  s.LoadSettings();
+  s.BuildWindows();
+  if (!s.OpenPlayback()) {
+    return FailAfterWindows(s, kNoPlaybackText);
+  }
+  if (!s.OpenCapture()) {
+    return FailAfterWindows(s, kNoCaptureText);
+  }
+  if (!s.StartCapture()) {
+    return FailAfterWindows(s, kCaptureNotStartedText);
+  }
+  s.RunMainLoop();
+  s.StopTakes();
+  ShutDown(s);
+  return kExitOk;
+}
+
+}  // namespace mimicore
