@@ -1,5 +1,5 @@
-// PCM formats as the wave devices take them, and the 44-byte header of the
-// WAV file the capture device can record into.
+// PCM formats as the wave devices take them, and the 44-byte header of a
+// WAV file: the capture device's recording and the saved take share it.
 #pragma once
 
 #include <array>

@@ -30,23 +30,11 @@ void Put16(uint8_t* p, uint16_t v) {
   p[1] = uint8_t(v >> 8U);
 }
 
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    p[i] = uint8_t((v >> (8 * i)) & 0xFFU);
-  }
-}
-
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8U)); }
 
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8U) | (uint32_t{p[2]} << 16U) |
          (uint32_t{p[3]} << 24U);
-}
-
-void PutId(uint8_t* p, const char* id) {
-  for (int i = 0; i < 4; ++i) {
-    p[i] = uint8_t(id[i]);
-  }
 }
 
 bool IdIs(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
@@ -210,23 +198,8 @@ bool ParseWavChecked(std::span<const uint8_t> bytes, std::vector<int16_t>& sampl
 
 }  // namespace
 
-std::array<uint8_t, kWavHeaderBytes> WavHeader(uint32_t count) {
-  std::array<uint8_t, kWavHeaderBytes> h{};
-  uint8_t* p = h.data();
-  PutId(p, "RIFF");
-  Put32(p + 4, 36U + 2U * count);
-  PutId(p + 8, "WAVE");
-  PutId(p + 12, "fmt ");
-  Put32(p + 16, 16);
-  Put16(p + 20, kFormatPcm);
-  Put16(p + 22, 1);
-  Put32(p + 24, kSampleRate);
-  Put32(p + 28, kSampleRate * 2U);
-  Put16(p + 32, 2);
-  Put16(p + 34, 16);
-  PutId(p + 36, "data");
-  Put32(p + 40, 2U * count);
-  return h;
+std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t count) {
+  return MakeWavHeader(MakePcmFormat(16, 1, kSampleRate), kWavHeaderSize + uint64_t{2} * count);
 }
 
 bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count) {
@@ -237,7 +210,7 @@ bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count) {
   if (f == nullptr) {
     return false;
   }
-  const std::array<uint8_t, kWavHeaderBytes> header = WavHeader(count);
+  const std::array<uint8_t, kWavHeaderSize> header = WavHeader(count);
   bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
 
   // Converted piecewise so that the file is little-endian on any host

@@ -8,14 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "audio/wave_format.h"
+
 namespace mimicore {
 
-inline constexpr uint32_t kWavHeaderBytes = 44;
 // The RIFF size field (36 + 2 x count) must not wrap.
-inline constexpr uint32_t kWavMaxSamples = (0xFFFFFFFFU - 36U) / 2U;
+inline constexpr uint32_t kWavMaxSamples = static_cast<uint32_t>(kWavMaxDataBytes / 2U);
 
-// The 44-byte header in front of |count| samples.
-std::array<uint8_t, kWavHeaderBytes> WavHeader(uint32_t count);
+// The 44-byte header in front of |count| samples, count at most
+// kWavMaxSamples.
+std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t count);
 
 // Writes the header and the samples to |path| (created, or truncated when
 // it exists). False when |samples| is null, |count| is 0 or above
