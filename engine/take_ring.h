@@ -47,18 +47,12 @@ class TakeRing {
   [[nodiscard]] int32_t ReadPos() const { return readPos_; }
   // Bytes written but not yet played; zero means nothing waits to be played.
   [[nodiscard]] uint32_t PendingBytes() const { return pendingSamples_ * 2U; }
-  void ClearPending() {
-    pendingSamples_ = 0;
-    readPos_ = writePos_.load(std::memory_order_relaxed);
-  }
 
   // Length of the last take in samples: from takeStart up to writePos,
   // wrapping; equal positions mean the whole ring.
   static int32_t TakeLength(int32_t takeStart, int32_t writePos);
   // Copies |count| samples starting at ring index |start|, wrapping.
   void CopyOut(int32_t start, int32_t count, int16_t* out) const;
-
-  [[nodiscard]] const int16_t* Data() const { return ring_.get(); }
 
  private:
   std::unique_ptr<int16_t[]> ring_;

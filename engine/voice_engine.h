@@ -73,7 +73,6 @@ class VoiceEngine final : public SettingsApplier {
   [[nodiscard]] int32_t CalMin() const { return calMin_; }
   [[nodiscard]] const TakeRing& Ring() const { return ring_; }
   [[nodiscard]] const BiquadFilter& Filter() const { return bandPassFilter_; }
-  [[nodiscard]] uint32_t LastDrawTick() const { return lastDrawTick_; }
 
  private:
   static constexpr int32_t kIdleState = 0;
