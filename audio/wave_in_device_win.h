@@ -51,45 +51,25 @@ class WaveInDevice {
 
   [[nodiscard]] bool IsOpen() const { return isOpen_; }
   [[nodiscard]] bool IsRunning() const { return isRunning_.load(); }
-  [[nodiscard]] int32_t BufferCount() const { return bufferCount_; }
-  [[nodiscard]] uint32_t BufferSize() const { return bufferSize_; }
+  [[nodiscard]] int32_t BufferCount() const { return ring_.Count(); }
+  [[nodiscard]] uint32_t BufferSize() const { return ring_.Size(); }
   // Buffers the platform holds now.
-  [[nodiscard]] int32_t QueuedBuffers() const { return slots_.Queued(); }
+  [[nodiscard]] int32_t QueuedBuffers() const { return ring_.Queued(); }
   // Buffers given back by the platform since Open.
-  [[nodiscard]] uint32_t ReturnedBuffers() const { return slots_.Returned(); }
+  [[nodiscard]] uint32_t ReturnedBuffers() const { return ring_.Returned(); }
 
  private:
-  bool AllocateBuffers(int32_t count, uint32_t size);
-  void FreeBuffers();
-  // For buffers the platform may still write into: they are not freed.
-  void AbandonBuffers();
-  bool QueueBuffer(WAVEHDR* header, char* data);
   bool FinishFile();
   void AppendToFile(const WAVEHDR& header);
-  // Has the platform give back what it holds without filling it; false when
-  // it would not.
-  bool ResetQueue();
 
-  static void OnNotify(void* self);
+  static void OnReturned(void* self, int32_t index);
   void TakeBack(int32_t index);
 
-  HWAVEIN handle_ = nullptr;
-  char** buffers_ = nullptr;
-  int32_t bufferCount_ = 0;
-  uint32_t bufferSize_ = 0;
-  WAVEHDR* headers_ = nullptr;
-  WAVEFORMATEX format_{};
+  WaveRing<WaveInCalls> ring_;
   std::FILE* file_ = nullptr;
   BlockHandler handler_ = nullptr;
   bool isOpen_ = false;
   std::atomic<bool> isRunning_{false};
-
-  WaveSlots slots_;
-  NotificationThread notifier_;
-  // Set while buffers come back from a reset: they hold no complete block.
-  std::atomic<bool> discarding_{false};
-  // The platform kept buffers it was asked to give back.
-  bool wedged_ = false;
   // Notification thread only, until it has ended.
   bool fileFailed_ = false;
   uint64_t fileBytes_ = 0;

@@ -44,47 +44,26 @@ class WaveOutDevice {
   bool Close();
 
   [[nodiscard]] bool IsOpen() const { return isOpen_; }
-  [[nodiscard]] int32_t BufferCount() const { return bufferCount_; }
-  [[nodiscard]] uint32_t BufferSize() const { return bufferSize_; }
+  [[nodiscard]] int32_t BufferCount() const { return ring_.Count(); }
+  [[nodiscard]] uint32_t BufferSize() const { return ring_.Size(); }
   // The buffer the next Write fills first; kept across Close.
   [[nodiscard]] uint32_t NextBuffer() const { return nextBuffer_.load(); }
   // Bytes last queued from buffer |index|; 0 outside the ring.
   [[nodiscard]] uint32_t HeaderLength(int32_t index) const;
   // Buffers the platform holds now.
-  [[nodiscard]] int32_t QueuedBuffers() const { return slots_.Queued(); }
+  [[nodiscard]] int32_t QueuedBuffers() const { return ring_.Queued(); }
   // Buffers given back by the platform since Open.
-  [[nodiscard]] uint32_t ReturnedBuffers() const { return slots_.Returned(); }
+  [[nodiscard]] uint32_t ReturnedBuffers() const { return ring_.Returned(); }
 
  private:
-  bool AllocateBuffers(int32_t count, uint32_t size);
-  void FreeBuffers();
-  // For buffers the platform may still read from: they are not freed.
-  void AbandonBuffers();
-  bool QueueBuffer(WAVEHDR* header, char* data, uint32_t length);
-  // Has the platform give back what it holds unplayed; false when it would
-  // not.
-  bool ResetQueue();
-
-  static void OnNotify(void* self);
+  static void OnReturned(void* self, int32_t index);
   void TakeBack(int32_t index);
 
-  HWAVEOUT handle_ = nullptr;
-  char** buffers_ = nullptr;
-  int32_t bufferCount_ = 0;
-  uint32_t bufferSize_ = 0;
+  WaveRing<WaveOutCalls> ring_;
   // Written by Write only; read by the tests' thread too.
   std::atomic<uint32_t> nextBuffer_{0};
-  WAVEHDR* headers_ = nullptr;
-  WAVEFORMATEX format_{};
   DoneHandler doneHandler_ = nullptr;
   bool isOpen_ = false;
-
-  WaveSlots slots_;
-  NotificationThread notifier_;
-  // Set while buffers come back from a reset: they were not played.
-  std::atomic<bool> discarding_{false};
-  // The platform kept buffers it was asked to give back.
-  bool wedged_ = false;
 };
 
 }  // namespace mimicore

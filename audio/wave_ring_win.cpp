@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "audio/wave_format.h"
+
 namespace mimicore {
 
 bool WaveSlots::Allocate(int32_t count) {
@@ -156,5 +158,184 @@ uint32_t StallLimitMs(const WAVEFORMATEX& format, uint32_t bufferSize) {
   const uint64_t limit = kMarginMs + bufferMs;
   return limit > 0xFFFFFFFFU ? 0xFFFFFFFFU : static_cast<uint32_t>(limit);
 }
+
+template <typename Calls>
+bool WaveRing<Calls>::Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
+                           int32_t count, uint32_t size, TakeBack takeBack, void* owner) {
+  takeBack_ = takeBack;
+  owner_ = owner;
+  const PcmFormat pcm = MakePcmFormat(bitsPerSample, channels, samplesPerSecond);
+  format_ = WAVEFORMATEX{};
+  if (!pcm.valid) {
+    return false;
+  }
+  format_.wFormatTag = WAVE_FORMAT_PCM;
+  format_.nChannels = pcm.channels;
+  format_.nSamplesPerSec = pcm.samplesPerSecond;
+  format_.nAvgBytesPerSec = pcm.bytesPerSecond;
+  format_.nBlockAlign = pcm.blockAlign;
+  format_.wBitsPerSample = pcm.bitsPerSample;
+  if (!Allocate(count, size)) {
+    return false;
+  }
+  if (!notifier_.Begin(&WaveRing::OnNotify, this)) {
+    return false;
+  }
+  Handle handle = nullptr;
+  if (Calls::Open(&handle, WAVE_MAPPER, &format_, reinterpret_cast<DWORD_PTR>(notifier_.Event()), 0,
+                  CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+    return false;
+  }
+  handle_ = handle;
+  return true;
+}
+
+template <typename Calls>
+bool WaveRing<Calls>::Allocate(int32_t count, uint32_t size) {
+  if (count_ != 0) {
+    Free();
+  }
+  if (count <= 0 || size == 0) {
+    return false;
+  }
+  const auto n = static_cast<size_t>(count);
+  buffers_ = new (std::nothrow) char*[n]();
+  bool ok = buffers_ != nullptr;
+  for (size_t i = 0; ok && i < n; ++i) {
+    buffers_[i] = new (std::nothrow) char[size];
+    ok = buffers_[i] != nullptr;
+  }
+  if (ok) {
+    headers_ = new (std::nothrow) WAVEHDR[n]();
+    ok = headers_ != nullptr && slots_.Allocate(count);
+  }
+  if (!ok) {
+    count_ = count;  // so that Free walks the partial array
+    Free();
+    return false;
+  }
+  count_ = count;
+  size_ = size;
+  return true;
+}
+
+template <typename Calls>
+void WaveRing<Calls>::Free() {
+  if (buffers_ != nullptr) {
+    for (int32_t i = 0; i < count_; ++i) {
+      delete[] buffers_[i];
+      buffers_[i] = nullptr;
+    }
+  }
+  delete[] buffers_;
+  buffers_ = nullptr;
+  delete[] headers_;
+  headers_ = nullptr;
+  slots_.Free();
+  count_ = 0;
+}
+
+template <typename Calls>
+void WaveRing<Calls>::Abandon() {
+  delete[] buffers_;
+  buffers_ = nullptr;
+  headers_ = nullptr;
+  slots_.Free();
+  count_ = 0;
+}
+
+template <typename Calls>
+bool WaveRing<Calls>::Queue(int32_t index, uint32_t length) {
+  WAVEHDR* header = &headers_[index];
+  slots_.BeginSubmit(index);
+  header->lpData = buffers_[index];
+  header->dwBufferLength = length;
+  header->dwBytesRecorded = 0;
+  header->dwUser = reinterpret_cast<DWORD_PTR>(owner_);
+  header->dwFlags = 0;
+  bool queued = false;
+  if (Calls::Prepare(handle_, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
+    queued = Calls::Submit(handle_, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    if (!queued) {
+      Calls::Unprepare(handle_, header, sizeof(WAVEHDR));
+    }
+  }
+  slots_.EndSubmit(index, queued);
+  return queued;
+}
+
+template <typename Calls>
+void WaveRing<Calls>::QueueAll() {
+  discarding_.store(false);
+  for (int32_t i = 0; i < count_; ++i) {
+    Queue(i, size_);
+  }
+}
+
+template <typename Calls>
+bool WaveRing<Calls>::Unprepare(int32_t index) {
+  return Calls::Unprepare(handle_, &headers_[index], sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+}
+
+template <typename Calls>
+bool WaveRing<Calls>::Drain() {
+  if (slots_.WaitUntilAllBack(StallLimitMs(format_, size_))) {
+    return true;
+  }
+  ResetQueue();
+  return false;
+}
+
+template <typename Calls>
+bool WaveRing<Calls>::ResetQueue() {
+  discarding_.store(true);
+  Calls::Reset(handle_);
+  if (!slots_.WaitUntilAllBack(kResetWaitMs)) {
+    wedged_ = true;
+    return false;
+  }
+  return true;
+}
+
+template <typename Calls>
+bool WaveRing<Calls>::Close() {
+  if (!wedged_ && slots_.Queued() != 0) {
+    ResetQueue();
+  }
+  if (handle_ != nullptr && !wedged_) {
+    const ULONGLONG deadline = GetTickCount64() + kResetWaitMs;
+    while (Calls::Close(handle_) == WAVERR_STILLPLAYING) {
+      if (GetTickCount64() > deadline) {
+        wedged_ = true;
+        break;
+      }
+      Sleep(10);
+    }
+  }
+  notifier_.Finish(/*keepEvent=*/wedged_);
+  const bool released = !wedged_;
+  if (released) {
+    Free();
+  } else {
+    Abandon();
+  }
+  handle_ = nullptr;
+  wedged_ = false;
+  discarding_.store(false);
+  return released;
+}
+
+template <typename Calls>
+void WaveRing<Calls>::OnNotify(void* self) {
+  auto* ring = static_cast<WaveRing*>(self);
+  for (int32_t index = ring->slots_.OldestReturned(ring->headers_); index >= 0;
+       index = ring->slots_.OldestReturned(ring->headers_)) {
+    ring->slots_.NoteReturned();
+    ring->takeBack_(ring->owner_, index);
+  }
+}
+
+template class WaveRing<WaveInCalls>;
+template class WaveRing<WaveOutCalls>;
 
 }  // namespace mimicore

@@ -1,6 +1,6 @@
-// What the capture and playback devices share: the record of which ring
-// buffers the platform holds and in which order they went to it, and the
-// thread that takes them back.
+// What the capture and playback devices share: the ring of buffers with its
+// format and platform handle, the record of which buffers the platform holds
+// and in which order they went to it, and the thread that takes them back.
 //
 // The devices are opened with CALLBACK_EVENT rather than a callback
 // function: a wave callback must not call other wave functions, yet every
@@ -120,5 +120,113 @@ uint32_t StallLimitMs(const WAVEFORMATEX& format, uint32_t bufferSize);
 
 // After a reset the platform gives every buffer back at once.
 inline constexpr uint32_t kResetWaitMs = 2000;
+
+// The platform's wave input and output differ only in the handle type and
+// the names of their calls; these give the ring one set of names for both.
+struct WaveInCalls {
+  using Handle = HWAVEIN;
+  static MMRESULT Open(auto... args) { return waveInOpen(args...); }
+  static MMRESULT Prepare(auto... args) { return waveInPrepareHeader(args...); }
+  static MMRESULT Submit(auto... args) { return waveInAddBuffer(args...); }
+  static MMRESULT Unprepare(auto... args) { return waveInUnprepareHeader(args...); }
+  static MMRESULT Reset(auto... args) { return waveInReset(args...); }
+  static MMRESULT Close(auto... args) { return waveInClose(args...); }
+};
+
+struct WaveOutCalls {
+  using Handle = HWAVEOUT;
+  static MMRESULT Open(auto... args) { return waveOutOpen(args...); }
+  static MMRESULT Prepare(auto... args) { return waveOutPrepareHeader(args...); }
+  static MMRESULT Submit(auto... args) { return waveOutWrite(args...); }
+  static MMRESULT Unprepare(auto... args) { return waveOutUnprepareHeader(args...); }
+  static MMRESULT Reset(auto... args) { return waveOutReset(args...); }
+  static MMRESULT Close(auto... args) { return waveOutClose(args...); }
+};
+
+// One device's side of the platform: its format, its ring of equally sized
+// buffers (buffer i always with header i), the platform handle they are
+// queued on and the thread that takes them back. The device decides what
+// happens to each buffer; the ring keeps the order and the waits bounded.
+// Instantiated for WaveInCalls and WaveOutCalls only.
+template <typename Calls>
+class WaveRing {
+ public:
+  using Handle = typename Calls::Handle;
+  // Runs on the notification thread for every buffer the platform has given
+  // back, one at a time and in the order they were queued. It must Queue the
+  // buffer again or Release it.
+  using TakeBack = void (*)(void* owner, int32_t index);
+
+  WaveRing() = default;
+  WaveRing(const WaveRing&) = delete;
+  WaveRing& operator=(const WaveRing&) = delete;
+
+  // Fills the format, allocates |count| buffers of |size| bytes and opens the
+  // platform's default device, with |owner| as every header's user value.
+  // On false, what was allocated stays until Close.
+  bool Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond, int32_t count,
+            uint32_t size, TakeBack takeBack, void* owner);
+  // Hands buffer |index| to the platform with its first |length| bytes; false
+  // when the platform refuses it, which takes it out of the ring.
+  bool Queue(int32_t index, uint32_t length);
+  // Every buffer, whole, as a fresh start: what comes back from now on is
+  // kept, not discarded.
+  void QueueAll();
+  // Ends the platform's hold on a buffer it gave back; false when it would
+  // not let go.
+  bool Unprepare(int32_t index);
+  void Release(int32_t index) { slots_.Release(index); }
+  // Waits until every queued buffer is back. A device that stops answering
+  // is reset instead; false then.
+  bool Drain();
+  // Has the platform give back what it holds without finishing it; false
+  // when it would not.
+  bool ResetQueue();
+  // Closes the platform device and releases the buffers. False when the
+  // platform would not give its buffers back: they are then left to it
+  // rather than freed under it.
+  bool Close();
+  // Has the notification thread look again, for a buffer that came back
+  // while it was still being handed over.
+  void Wake() const { notifier_.Wake(); }
+
+  [[nodiscard]] Handle Device() const { return handle_; }
+  [[nodiscard]] const WAVEFORMATEX& Format() const { return format_; }
+  [[nodiscard]] char* Buffer(int32_t index) const { return buffers_[index]; }
+  [[nodiscard]] WAVEHDR& Header(int32_t index) const { return headers_[index]; }
+  [[nodiscard]] int32_t Count() const { return count_; }
+  [[nodiscard]] uint32_t Size() const { return size_; }
+  [[nodiscard]] bool IsIdle(int32_t index) const { return slots_.IsIdle(index); }
+  [[nodiscard]] int32_t Queued() const { return slots_.Queued(); }
+  [[nodiscard]] uint32_t Returned() const { return slots_.Returned(); }
+  // Set while buffers come back from a reset: they hold no finished block.
+  [[nodiscard]] bool Discarding() const { return discarding_.load(); }
+  // The platform kept buffers it was asked to give back.
+  [[nodiscard]] bool Wedged() const { return wedged_; }
+
+ private:
+  bool Allocate(int32_t count, uint32_t size);
+  void Free();
+  // For buffers the platform may still use: they are not freed.
+  void Abandon();
+  static void OnNotify(void* self);
+
+  Handle handle_ = nullptr;
+  char** buffers_ = nullptr;
+  int32_t count_ = 0;
+  uint32_t size_ = 0;
+  WAVEHDR* headers_ = nullptr;
+  WAVEFORMATEX format_{};
+  TakeBack takeBack_ = nullptr;
+  void* owner_ = nullptr;
+
+  WaveSlots slots_;
+  NotificationThread notifier_;
+  std::atomic<bool> discarding_{false};
+  bool wedged_ = false;
+};
+
+extern template class WaveRing<WaveInCalls>;
+extern template class WaveRing<WaveOutCalls>;
 
 }  // namespace mimicore
