@@ -22,6 +22,20 @@ inline int16_t Mul(int16_t a, int16_t b) {
 
 inline int16_t Wrap16(int32_t v) { return static_cast<int16_t>(v); }
 
+// One radix-2 butterfly in 16-bit arithmetic; |half| halves the upper input
+// (and the twiddles were halved with it) to keep the pass from overflowing.
+inline void Butterfly(int16_t* ri, int16_t* ii, int16_t* rj, int16_t* ij, int16_t wr, int16_t wi,
+                      int32_t half) {
+  const int32_t tr = Wrap16(int32_t{Mul(wr, *rj)} - int32_t{Mul(wi, *ij)});
+  const int32_t ti = Wrap16(int32_t{Mul(wr, *ij)} + int32_t{Mul(wi, *rj)});
+  const int32_t qr = int32_t{*ri} >> half;
+  const int32_t qi = int32_t{*ii} >> half;
+  *rj = Wrap16(qr - tr);
+  *ij = Wrap16(qi - ti);
+  *ri = Wrap16(qr + tr);
+  *ii = Wrap16(qi + ti);
+}
+
 }  // namespace
 
 const std::array<int16_t, 768>& SineTable() {
@@ -86,22 +100,25 @@ int32_t FixedFft(int16_t* re, int16_t* im, int32_t m, int32_t inverse) {
       wis[size_t(j0)] = wi;
     }
     const int32_t half = shift ? 1 : 0;
-    for (int32_t base = 0; base < n; base += istep) {
-      int16_t* __restrict ri = re + base;
-      int16_t* __restrict ii = im + base;
-      int16_t* __restrict rj = re + base + l;
-      int16_t* __restrict ij = im + base + l;
+    if (l < 8) {
+      // Groups shorter than a vector: run each twiddle down the whole
+      // array instead, so the long loop is the inner one.
       for (int32_t j0 = 0; j0 < l; ++j0) {
         const int16_t wr = wrs[size_t(j0)];
         const int16_t wi = wis[size_t(j0)];
-        const int32_t tr = Wrap16(int32_t{Mul(wr, rj[j0])} - int32_t{Mul(wi, ij[j0])});
-        const int32_t ti = Wrap16(int32_t{Mul(wr, ij[j0])} + int32_t{Mul(wi, rj[j0])});
-        const int32_t qr = int32_t{ri[j0]} >> half;
-        const int32_t qi = int32_t{ii[j0]} >> half;
-        rj[j0] = Wrap16(qr - tr);
-        ij[j0] = Wrap16(qi - ti);
-        ri[j0] = Wrap16(qr + tr);
-        ii[j0] = Wrap16(qi + ti);
+        for (int32_t i = j0; i < n; i += istep) {
+          Butterfly(re + i, im + i, re + i + l, im + i + l, wr, wi, half);
+        }
+      }
+    } else {
+      for (int32_t base = 0; base < n; base += istep) {
+        int16_t* __restrict ri = re + base;
+        int16_t* __restrict ii = im + base;
+        int16_t* __restrict rj = re + base + l;
+        int16_t* __restrict ij = im + base + l;
+        for (int32_t j0 = 0; j0 < l; ++j0) {
+          Butterfly(ri + j0, ii + j0, rj + j0, ij + j0, wrs[size_t(j0)], wis[size_t(j0)], half);
+        }
       }
     }
     --k;

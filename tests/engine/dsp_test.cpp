@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/biquad_filter.h"
@@ -117,6 +119,79 @@ TEST(FixedFft, SizeLimitAndInverseScaling) {
   EXPECT_EQ(FixedFft(small.data(), zero.data(), 4, 1), 0);
   for (int16_t v : small) {
     EXPECT_EQ(v, 100);  // an impulse's inverse is flat, unscaled
+  }
+}
+
+// The transform in its plainest loop nest, as a reference for the
+// reordered, vectorisable one.
+int32_t ReferenceFft(int16_t* re, int16_t* im, int32_t m, bool inverse) {
+  const int32_t n = 1 << m;
+  auto mul = [](int16_t a, int16_t b) { return int16_t((int32_t{a} * b) >> 15); };
+  for (int32_t i = 1, mr = 0; i < n; ++i) {
+    int32_t l = n;
+    do {
+      l >>= 1;
+    } while (mr + l > n - 1);
+    mr = (mr & (l - 1)) + l;
+    if (mr > i) {
+      std::swap(re[i], re[mr]);
+      std::swap(im[i], im[mr]);
+    }
+  }
+  int32_t scale = 0;
+  for (int32_t l = 1, k = 9; l < n; l *= 2, --k) {
+    bool shift = !inverse;
+    for (int32_t i = 0; inverse && i < n && !shift; ++i) {
+      shift = std::abs(re[i]) > 16383 || std::abs(im[i]) > 16383;
+    }
+    scale += (inverse && shift) ? 1 : 0;
+    for (int32_t j0 = 0; j0 < l; ++j0) {
+      int16_t wr = SineTable()[size_t(j0 << k) + 256];
+      auto wi = int16_t(-SineTable()[size_t(j0 << k)]);
+      if (inverse) {
+        wi = int16_t(-wi);
+      }
+      if (shift) {
+        wr = int16_t(wr >> 1);
+        wi = int16_t(wi >> 1);
+      }
+      for (int32_t i = j0; i < n; i += 2 * l) {
+        const int32_t j = i + l;
+        const auto tr = int16_t(mul(wr, re[j]) - mul(wi, im[j]));
+        const auto ti = int16_t(mul(wr, im[j]) + mul(wi, re[j]));
+        int16_t qr = re[i];
+        int16_t qi = im[i];
+        if (shift) {
+          qr = int16_t(qr >> 1);
+          qi = int16_t(qi >> 1);
+        }
+        re[j] = int16_t(qr - tr);
+        im[j] = int16_t(qi - ti);
+        re[i] = int16_t(qr + tr);
+        im[i] = int16_t(qi + ti);
+      }
+    }
+  }
+  return scale;
+}
+
+TEST(FixedFft, MatchesThePlainLoopNestBitForBit) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int32_t m = trial % 11;
+    const bool inverse = (trial / 11) % 2 == 1;
+    std::array<int16_t, 1024> re{};
+    std::array<int16_t, 1024> im{};
+    for (int32_t i = 0; i < (1 << m); ++i) {
+      re[size_t(i)] = int16_t(rng());
+      im[size_t(i)] = int16_t(rng());
+    }
+    auto wantRe = re;
+    auto wantIm = im;
+    const int32_t want = ReferenceFft(wantRe.data(), wantIm.data(), m, inverse);
+    ASSERT_EQ(FixedFft(re.data(), im.data(), m, inverse ? 1 : 0), want) << trial;
+    ASSERT_EQ(re, wantRe) << trial;
+    ASSERT_EQ(im, wantIm) << trial;
   }
 }
 
