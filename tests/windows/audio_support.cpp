@@ -72,4 +72,20 @@ std::vector<uint8_t> ScratchFile::Read() const {
   return bytes;
 }
 
+void ExpectWavHeader(const std::vector<uint8_t>& bytes, const WavFields& expected) {
+  EXPECT_EQ(Tag(bytes, 0), "RIFF");
+  EXPECT_EQ(Le32(bytes, 4), expected.dataBytes + 36);
+  EXPECT_EQ(Tag(bytes, 8), "WAVE");
+  EXPECT_EQ(Tag(bytes, 12), "fmt ");
+  EXPECT_EQ(Le32(bytes, 16), 16U);
+  EXPECT_EQ(Le16(bytes, 20), 1U);
+  EXPECT_EQ(Le16(bytes, 22), expected.channels);
+  EXPECT_EQ(Le32(bytes, 24), expected.samplesPerSecond);
+  EXPECT_EQ(Le32(bytes, 28), expected.bytesPerSecond);
+  EXPECT_EQ(Le16(bytes, 32), expected.blockAlign);
+  EXPECT_EQ(Le16(bytes, 34), expected.bitsPerSample);
+  EXPECT_EQ(Tag(bytes, 36), "data");
+  EXPECT_EQ(Le32(bytes, 40), expected.dataBytes);
+}
+
 }  // namespace mimicore::testing

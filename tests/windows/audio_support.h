@@ -1,5 +1,6 @@
 // What the wave device tests share: an allocation counter, a bounded wait,
-// scratch files and the hint shown when the machine has no sound server.
+// scratch files, the handler-call and WAV header checks, and the hint shown
+// when the machine has no sound server.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,6 +64,56 @@ class ScratchFile {
  private:
   std::string path_;
 };
+
+// What the tests of both devices ask of a device's handler calls: one at a
+// time, and never on the thread that drives the device. Each test resets it.
+struct HandlerCalls {
+  void Reset(DWORD testThread) {
+    calls.store(0);
+    overlaps.store(0);
+    onTestThread.store(0);
+    inside.store(false);
+    mainThread = testThread;
+  }
+  // At the top of the handler: the number of this call, counted from 0.
+  uint32_t Enter() {
+    if (inside.exchange(true)) {
+      overlaps.fetch_add(1);
+    }
+    if (GetCurrentThreadId() == mainThread) {
+      onTestThread.fetch_add(1);
+    }
+    return calls.load();
+  }
+  // At the end of the handler.
+  void Leave() {
+    inside.store(false);
+    calls.fetch_add(1);
+  }
+  void ExpectOneAtATimeOffTheTestThread() const {
+    EXPECT_EQ(overlaps.load(), 0U);
+    EXPECT_EQ(onTestThread.load(), 0U);
+  }
+
+  std::atomic<uint32_t> calls{0};
+  std::atomic<uint32_t> overlaps{0};
+  std::atomic<uint32_t> onTestThread{0};
+  std::atomic<bool> inside{false};
+  DWORD mainThread = 0;
+};
+
+// The fields of a 44-byte PCM WAV header as a test expects them.
+struct WavFields {
+  uint32_t channels;
+  uint32_t samplesPerSecond;
+  uint32_t bytesPerSecond;
+  uint32_t blockAlign;
+  uint32_t bitsPerSample;
+  uint64_t dataBytes;
+};
+// Checks the header at the start of |bytes| field by field; the RIFF size
+// is the data size plus 36.
+void ExpectWavHeader(const std::vector<uint8_t>& bytes, const WavFields& expected);
 
 inline uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t{b.at(at)} | uint32_t{b.at(at + 1)} << 8U;

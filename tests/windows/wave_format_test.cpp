@@ -9,10 +9,6 @@
 namespace mimicore {
 namespace {
 
-using testing::Le16;
-using testing::Le32;
-using testing::Tag;
-
 TEST(WaveFormatTest, DerivesBlockAlignAndByteRate) {
   const PcmFormat mono = MakePcmFormat(16, 1, 44100);
   EXPECT_TRUE(mono.valid);
@@ -32,21 +28,15 @@ TEST(WaveFormatTest, HeaderSizesComeFromTheFileLength) {
   const PcmFormat format = MakePcmFormat(24, 2, 48000);
   for (const uint64_t length :
        {uint64_t{44}, uint64_t{44 + 1760}, uint64_t{44} + kWavMaxDataBytes}) {
+    SCOPED_TRACE(length);
     const auto array = MakeWavHeader(format, length);
-    const std::vector<uint8_t> h(array.begin(), array.end());
-    EXPECT_EQ(Tag(h, 0), "RIFF");
-    EXPECT_EQ(Le32(h, 4), length - 8);
-    EXPECT_EQ(Tag(h, 8), "WAVE");
-    EXPECT_EQ(Tag(h, 12), "fmt ");
-    EXPECT_EQ(Le32(h, 16), 16U);
-    EXPECT_EQ(Le16(h, 20), 1U);
-    EXPECT_EQ(Le16(h, 22), 2U);
-    EXPECT_EQ(Le32(h, 24), 48000U);
-    EXPECT_EQ(Le32(h, 28), 288000U);
-    EXPECT_EQ(Le16(h, 32), 6U);
-    EXPECT_EQ(Le16(h, 34), 24U);
-    EXPECT_EQ(Tag(h, 36), "data");
-    EXPECT_EQ(Le32(h, 40), length - 44);
+    testing::ExpectWavHeader(std::vector<uint8_t>(array.begin(), array.end()),
+                             {.channels = 2,
+                              .samplesPerSecond = 48000,
+                              .bytesPerSecond = 288000,
+                              .blockAlign = 6,
+                              .bitsPerSample = 24,
+                              .dataBytes = length - 44});
   }
 }
 

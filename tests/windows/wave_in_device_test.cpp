@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <set>
 
@@ -19,34 +18,24 @@ using testing::CurrentAllocations;
 using testing::Le16;
 using testing::Le32;
 using testing::ScratchFile;
-using testing::Tag;
 using testing::WaitFor;
 
 constexpr int32_t kSmallRing = 8;
 
 // What the block handler saw. The handler is a plain function, so this is
 // global; each test starts it afresh.
-struct CaptureLog {
+struct CaptureLog : testing::HandlerCalls {
   static constexpr uint32_t kMaxCalls = 4096;
 
   void Reset(DWORD testThread) {
-    calls.store(0);
-    overlaps.store(0);
-    onTestThread.store(0);
-    inside.store(false);
+    HandlerCalls::Reset(testThread);
     stamp = false;
     forwardTo = nullptr;
-    mainThread = testThread;
   }
 
-  std::atomic<uint32_t> calls{0};
-  std::atomic<uint32_t> overlaps{0};
-  std::atomic<uint32_t> onTestThread{0};
-  std::atomic<bool> inside{false};
   // Set before Start, read by the handler.
   bool stamp = false;
   WaveOutDevice* forwardTo = nullptr;
-  DWORD mainThread = 0;
   // Written by the handler; read once the device has every buffer back.
   std::array<const char*, kMaxCalls> data{};
   std::array<uint32_t, kMaxCalls> bytesRecorded{};
@@ -56,13 +45,7 @@ struct CaptureLog {
 CaptureLog g_log;
 
 void OnBlock(WAVEHDR* header, uint32_t bufferSize) {
-  if (g_log.inside.exchange(true)) {
-    g_log.overlaps.fetch_add(1);
-  }
-  if (GetCurrentThreadId() == g_log.mainThread) {
-    g_log.onTestThread.fetch_add(1);
-  }
-  const uint32_t call = g_log.calls.load();
+  const uint32_t call = g_log.Enter();
   if (call < CaptureLog::kMaxCalls) {
     g_log.data[call] = header->lpData;
     g_log.bytesRecorded[call] = static_cast<uint32_t>(header->dwBytesRecorded);
@@ -75,8 +58,7 @@ void OnBlock(WAVEHDR* header, uint32_t bufferSize) {
   if (g_log.forwardTo != nullptr) {
     g_log.forwardTo->Write(header->lpData, bufferSize);
   }
-  g_log.inside.store(false);
-  g_log.calls.fetch_add(1);
+  g_log.Leave();
 }
 
 class WaveInDeviceTest : public ::testing::Test {
@@ -95,8 +77,7 @@ class WaveInDeviceTest : public ::testing::Test {
     const uint32_t calls = g_log.calls.load();
     EXPECT_EQ(calls, device.ReturnedBuffers());
     EXPECT_EQ(device.QueuedBuffers(), 0);
-    EXPECT_EQ(g_log.overlaps.load(), 0U);
-    EXPECT_EQ(g_log.onTestThread.load(), 0U);
+    g_log.ExpectOneAtATimeOffTheTestThread();
   }
 
   // The handler saw the ring's buffers in ring order, round after round.
@@ -206,19 +187,12 @@ TEST_F(WaveInDeviceTest, WavFileHoldsEverythingRecordedAsTheHandlerLeftIt) {
   const uint32_t calls = g_log.calls.load();
   const uint32_t n = calls * kBlockBytes;
   ASSERT_EQ(bytes.size(), 44U + n);
-  EXPECT_EQ(Tag(bytes, 0), "RIFF");
-  EXPECT_EQ(Le32(bytes, 4), 36U + n);
-  EXPECT_EQ(Tag(bytes, 8), "WAVE");
-  EXPECT_EQ(Tag(bytes, 12), "fmt ");
-  EXPECT_EQ(Le32(bytes, 16), 16U);
-  EXPECT_EQ(Le16(bytes, 20), 1U);
-  EXPECT_EQ(Le16(bytes, 22), 1U);
-  EXPECT_EQ(Le32(bytes, 24), 44100U);
-  EXPECT_EQ(Le32(bytes, 28), 88200U);
-  EXPECT_EQ(Le16(bytes, 32), 2U);
-  EXPECT_EQ(Le16(bytes, 34), 16U);
-  EXPECT_EQ(Tag(bytes, 36), "data");
-  EXPECT_EQ(Le32(bytes, 40), n);
+  testing::ExpectWavHeader(bytes, {.channels = 1,
+                                   .samplesPerSecond = 44100,
+                                   .bytesPerSecond = 88200,
+                                   .blockAlign = 2,
+                                   .bitsPerSample = 16,
+                                   .dataBytes = n});
   for (uint32_t k = 0; k < calls; ++k) {
     ASSERT_EQ(Le16(bytes, 44 + size_t{k} * kBlockBytes), k) << "block " << k;
   }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -27,22 +26,9 @@ uint32_t Checksum(const char* data, uint32_t length) {
 }
 
 // What the done handler saw, in the order it saw it.
-struct PlayLog {
+struct PlayLog : testing::HandlerCalls {
   static constexpr uint32_t kMaxCalls = 256;
 
-  void Reset(DWORD testThread) {
-    calls.store(0);
-    overlaps.store(0);
-    onTestThread.store(0);
-    inside.store(false);
-    mainThread = testThread;
-  }
-
-  std::atomic<uint32_t> calls{0};
-  std::atomic<uint32_t> overlaps{0};
-  std::atomic<uint32_t> onTestThread{0};
-  std::atomic<bool> inside{false};
-  DWORD mainThread = 0;
   // Written by the handler; read after Close.
   std::array<const char*, kMaxCalls> data{};
   std::array<uint32_t, kMaxCalls> length{};
@@ -53,13 +39,7 @@ struct PlayLog {
 PlayLog g_played;
 
 void OnPlayed(WAVEHDR* header, uint32_t bufferSize) {
-  if (g_played.inside.exchange(true)) {
-    g_played.overlaps.fetch_add(1);
-  }
-  if (GetCurrentThreadId() == g_played.mainThread) {
-    g_played.onTestThread.fetch_add(1);
-  }
-  const uint32_t call = g_played.calls.load();
+  const uint32_t call = g_played.Enter();
   if (call < PlayLog::kMaxCalls) {
     const auto length = static_cast<uint32_t>(header->dwBufferLength);
     g_played.data[call] = header->lpData;
@@ -67,8 +47,7 @@ void OnPlayed(WAVEHDR* header, uint32_t bufferSize) {
     g_played.checksum[call] = Checksum(header->lpData, length);
     g_played.sizeArgument[call] = bufferSize;
   }
-  g_played.inside.store(false);
-  g_played.calls.fetch_add(1);
+  g_played.Leave();
 }
 
 class WaveOutDeviceTest : public ::testing::Test {
@@ -96,8 +75,7 @@ class WaveOutDeviceTest : public ::testing::Test {
           << "buffer " << k;
       EXPECT_EQ(g_played.sizeArgument[k], kBlockBytes);
     }
-    EXPECT_EQ(g_played.overlaps.load(), 0U);
-    EXPECT_EQ(g_played.onTestThread.load(), 0U);
+    g_played.ExpectOneAtATimeOffTheTestThread();
   }
 
   std::vector<char> source_;
