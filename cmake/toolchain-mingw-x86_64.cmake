@@ -1,17 +1,7 @@
-# Cross build of the 64-bit Windows program with MinGW-w64 (POSIX threads,
-# for std::thread). Test programs run under Wine through cmake/wine-run.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the 64-bit Windows program. Test programs run under Wine
+# through cmake/wine-run.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(MIMICORE_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MIMICORE_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MIMICORE_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${MIMICORE_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MIMICORE_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)
