@@ -1,17 +1,9 @@
 #include "audio/wave_format.h"
 
+#include "engine/little_endian.h"
+
 namespace mimicore {
 namespace {
-
-void Put16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-  Put16(at, value & 0xFFFFU);
-  Put16(at + 2, value >> 16);
-}
 
 void PutTag(uint8_t* at, const char (&tag)[5]) {
   for (int i = 0; i < 4; ++i) {
@@ -38,18 +30,18 @@ std::array<uint8_t, kWavHeaderSize> MakeWavHeader(const PcmFormat& format, uint6
   std::array<uint8_t, kWavHeaderSize> h{};
   uint8_t* p = h.data();
   PutTag(p, "RIFF");
-  Put32(p + 4, static_cast<uint32_t>(fileLength - 8));
+  PutLe32(p + 4, static_cast<uint32_t>(fileLength - 8));
   PutTag(p + 8, "WAVE");
   PutTag(p + 12, "fmt ");
-  Put32(p + 16, 16);
-  Put16(p + 20, 1);  // PCM
-  Put16(p + 22, format.channels);
-  Put32(p + 24, format.samplesPerSecond);
-  Put32(p + 28, format.bytesPerSecond);
-  Put16(p + 32, format.blockAlign);
-  Put16(p + 34, format.bitsPerSample);
+  PutLe32(p + 16, 16);
+  PutLe16(p + 20, 1);  // PCM
+  PutLe16(p + 22, format.channels);
+  PutLe32(p + 24, format.samplesPerSecond);
+  PutLe32(p + 28, format.bytesPerSecond);
+  PutLe16(p + 32, format.blockAlign);
+  PutLe16(p + 34, format.bitsPerSample);
   PutTag(p + 36, "data");
-  Put32(p + 40, static_cast<uint32_t>(fileLength - kWavHeaderSize));
+  PutLe32(p + 40, static_cast<uint32_t>(fileLength - kWavHeaderSize));
   return h;
 }
 

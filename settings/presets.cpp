@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 
+#include "engine/little_endian.h"
+
 namespace mimicore {
 
 namespace {
@@ -11,14 +13,12 @@ namespace {
 constexpr const char* kPresetKeyPrefix = "SOFTWARE\\Quorvane\\Mimicore\\";
 
 StoredBytes PackUint32(uint32_t v) {
-  return {static_cast<uint8_t>(v & 0xFFU), static_cast<uint8_t>((v >> 8) & 0xFFU),
-          static_cast<uint8_t>((v >> 16) & 0xFFU), static_cast<uint8_t>((v >> 24) & 0xFFU)};
+  StoredBytes b{};
+  PutLe32(b.data(), v);
+  return b;
 }
 
-uint32_t UnpackUint32(const StoredBytes& b) {
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-}
+uint32_t UnpackUint32(const StoredBytes& b) { return GetLe32(b.data()); }
 
 uint32_t QuietNaNBits(uint32_t bits) {
   constexpr uint32_t kExponent = 0x7F800000U;

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "engine/audio_block.h"
+#include "engine/little_endian.h"
 
 namespace mimicore {
 
@@ -24,18 +25,6 @@ constexpr std::array<uint8_t, 14> kPcmGuidTail = {0x00, 0x00, 0x00, 0x00, 0x10, 
 // Room for a RIFF chunk of the largest size its field can hold, and no more.
 constexpr uint64_t kMaxWavFileBytes = 0xFFFFFFFFULL + 8U;
 constexpr size_t kIoChunkBytes = 64 * 1024;
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v & 0xFFU);
-  p[1] = uint8_t(v >> 8U);
-}
-
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8U)); }
-
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8U) | (uint32_t{p[2]} << 16U) |
-         (uint32_t{p[3]} << 24U);
-}
 
 bool IdIs(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
@@ -69,25 +58,25 @@ bool CheckFormat(const uint8_t* body, uint32_t size, std::string& error) {
     return Fail(error, "fmt chunk too short (" + std::to_string(size) + " bytes, need 16)");
   }
   Format f;
-  f.tag = Get16(body);
-  f.channels = Get16(body + 2);
-  f.sampleRate = Get32(body + 4);
-  f.byteRate = Get32(body + 8);
-  f.blockAlign = Get16(body + 12);
-  f.bits = Get16(body + 14);
+  f.tag = GetLe16(body);
+  f.channels = GetLe16(body + 2);
+  f.sampleRate = GetLe32(body + 4);
+  f.byteRate = GetLe32(body + 8);
+  f.blockAlign = GetLe16(body + 12);
+  f.bits = GetLe16(body + 14);
 
   if (f.tag == kFormatExtensible) {
-    if (size < kFmtExtensibleBytes || Get16(body + 16) < 22) {
+    if (size < kFmtExtensibleBytes || GetLe16(body + 16) < 22) {
       return Fail(error, "extensible fmt chunk too short");
     }
     const uint8_t* guid = body + 24;
-    if (Get16(guid) != kFormatPcm ||
+    if (GetLe16(guid) != kFormatPcm ||
         !std::equal(kPcmGuidTail.begin(), kPcmGuidTail.end(), guid + 2)) {
       return Fail(error, "not PCM (extensible format with another subformat)");
     }
-    if (Get16(body + 18) != 16) {
-      return Fail(error,
-                  std::to_string(Get16(body + 18)) + " valid bits per sample, only 16 is accepted");
+    if (GetLe16(body + 18) != 16) {
+      return Fail(error, std::to_string(GetLe16(body + 18)) +
+                             " valid bits per sample, only 16 is accepted");
     }
   } else if (f.tag != kFormatPcm) {
     char tag[8];
@@ -128,7 +117,7 @@ bool ParseWavChecked(std::span<const uint8_t> bytes, std::vector<int16_t>& sampl
   if (!IdIs(p + 8, "WAVE")) {
     return Fail(error, "RIFF file is not WAVE (form type " + PrintableId(p + 8) + ")");
   }
-  const uint64_t riffEnd = 8U + uint64_t{Get32(p + 4)};
+  const uint64_t riffEnd = 8U + uint64_t{GetLe32(p + 4)};
   if (riffEnd < 12) {
     return Fail(error, "RIFF chunk too small");
   }
@@ -146,7 +135,7 @@ bool ParseWavChecked(std::span<const uint8_t> bytes, std::vector<int16_t>& sampl
       return Fail(error, "truncated chunk header at byte " + std::to_string(pos));
     }
     const uint8_t* id = p + pos;
-    const uint32_t chunkSize = Get32(p + pos + 4);
+    const uint32_t chunkSize = GetLe32(p + pos + 4);
     const uint64_t body = pos + 8;
     if (chunkSize > end - body) {
       return Fail(error, "truncated " + PrintableId(id) + " chunk (" + std::to_string(chunkSize) +
@@ -191,7 +180,7 @@ bool ParseWavChecked(std::span<const uint8_t> bytes, std::vector<int16_t>& sampl
   }
   samples.resize(dataSize / 2U);
   for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(Get16(data + 2 * i));
+    samples[i] = static_cast<int16_t>(GetLe16(data + 2 * i));
   }
   return true;
 }
@@ -220,7 +209,7 @@ bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count) {
   while (ok && done < count) {
     const uint32_t run = std::min<uint32_t>(count - done, kIoChunkBytes / 2);
     for (uint32_t i = 0; i < run; ++i) {
-      Put16(buf.data() + 2 * i, static_cast<uint16_t>(samples[done + i]));
+      PutLe16(buf.data() + 2 * i, static_cast<uint16_t>(samples[done + i]));
     }
     ok = std::fwrite(buf.data(), 1, size_t{run} * 2U, f) == size_t{run} * 2U;
     done += run;
