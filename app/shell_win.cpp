@@ -26,6 +26,8 @@ namespace mimicore {
 namespace {
 
 constexpr const char* kCaption = "Mimicore";
+// The settings panel's title: a second instance finds the running one by it.
+constexpr const char* kPanelTitle = "Mimicore";
 constexpr const char* kMutexName = "MimiMut";
 
 constexpr int kProgramCursor = 112;
@@ -97,7 +99,7 @@ void BuildWindows(HINSTANCE instance) {
 
   RECT panel{left + kPanelOffsetX, top + kPanelOffsetY, left + kPanelOffsetX + kPanelWidth,
              top + kPanelOffsetY + kPanelHeight};
-  g_panelWindow.Create(instance, PanelWindowProc, "MimClss", "Mimicore", &panel, nullptr, nullptr,
+  g_panelWindow.Create(instance, PanelWindowProc, "MimClss", kPanelTitle, &panel, nullptr, nullptr,
                        WS_POPUP);
   RECT main{left, top, left + kMainWidth, top + kMainHeight};
   g_mainWindow.Create(instance, DefaultWindowProc, "MimClss2", "MimicoreIfc", &main,
@@ -199,7 +201,7 @@ class WindowsShell final : public ShellSteps {
     return true;
   }
   void BringRunningInstanceToFront() override {
-    if (HWND running = FindWindowA(nullptr, "Mimicore")) {
+    if (HWND running = FindWindowA(nullptr, kPanelTitle)) {
       SetForegroundWindow(running);
     }
   }

@@ -10,8 +10,6 @@ namespace mimicore {
 
 namespace {
 
-constexpr const char* kPresetKeyPrefix = "SOFTWARE\\Quorvane\\Mimicore\\";
-
 StoredBytes PackUint32(uint32_t v) {
   StoredBytes b{};
   PutLe32(b.data(), v);
@@ -68,7 +66,7 @@ int32_t SpeedToHundredths(float speed) {
 float HundredthsToSpeed(int32_t hundredths) { return static_cast<float>(hundredths) * 0.01F; }
 
 std::string Presets::PresetKeyPath(const char* name) {
-  return std::string(kPresetKeyPrefix) + (name != nullptr ? name : "");
+  return std::string(kProductKey) + "\\" + (name != nullptr ? name : "");
 }
 
 std::string Presets::NumberedPresetName(int32_t n) {
