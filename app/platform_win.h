@@ -7,7 +7,7 @@
 
 #include "app/latest_value.h"
 #include "audio/wave_out_device_win.h"
-#include "engine/audio_block.h"
+#include "core/audio_block.h"
 #include "engine/platform.h"
 
 namespace mimicore {

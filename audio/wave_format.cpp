@@ -1,6 +1,6 @@
 #include "audio/wave_format.h"
 
-#include "engine/little_endian.h"
+#include "core/little_endian.h"
 
 namespace mimicore {
 namespace {

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "app/status_display.h"
-#include "engine/audio_block.h"
+#include "core/status_display.h"
+#include "core/audio_block.h"
 
 namespace mimicore {
 

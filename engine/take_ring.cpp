@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/audio_block.h"
+#include "core/audio_block.h"
 
 namespace mimicore {
 

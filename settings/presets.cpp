@@ -4,7 +4,7 @@
 #include <bit>
 #include <cmath>
 
-#include "engine/little_endian.h"
+#include "core/little_endian.h"
 
 namespace mimicore {
 

@@ -13,7 +13,7 @@
 
 #include "engine/take_ring.h"
 #include "support.h"
-#include "ui/windows/wav_file.h"
+#include "audio/wav_file.h"
 
 namespace mimicore {
 namespace {

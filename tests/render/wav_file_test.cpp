@@ -1,4 +1,4 @@
-#include "ui/windows/wav_file.h"
+#include "audio/wav_file.h"
 
 #include <gtest/gtest.h>
 

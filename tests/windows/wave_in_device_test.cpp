@@ -7,7 +7,7 @@
 #include <set>
 
 #include "audio/wave_out_device_win.h"
-#include "engine/audio_block.h"
+#include "core/audio_block.h"
 #include "tests/windows/audio_support.h"
 
 namespace mimicore {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/audio_block.h"
+#include "core/audio_block.h"
 #include "tests/windows/audio_support.h"
 
 namespace mimicore {

@@ -1,4 +1,4 @@
-#include "app/status_display.h"
+#include "core/status_display.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "ui/windows/wav_file.h"
+#include "audio/wav_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,8 +8,8 @@
 #include <new>
 #include <system_error>
 
-#include "engine/audio_block.h"
-#include "engine/little_endian.h"
+#include "core/audio_block.h"
+#include "core/little_endian.h"
 
 namespace mimicore {
 
