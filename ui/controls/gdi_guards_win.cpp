@@ -122,4 +122,17 @@ void WindowDc::Reset() {
   window_ = nullptr;
 }
 
+ScreenDc::ScreenDc() : dc_(GetDC(nullptr)) {
+  if (dc_ != nullptr) {
+    g_windowDcs.fetch_add(1);
+  }
+}
+
+ScreenDc::~ScreenDc() {
+  if (dc_ != nullptr) {
+    ReleaseDC(nullptr, dc_);
+    g_windowDcs.fetch_sub(1);
+  }
+}
+
 }  // namespace mimicore

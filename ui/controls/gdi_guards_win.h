@@ -120,4 +120,20 @@ class WindowDc {
   HDC dc_ = nullptr;
 };
 
+// The screen's device context (GetDC of no window), for the screen's colour
+// depth and screen-compatible bitmaps. Held only for the scope that needs it.
+class ScreenDc {
+ public:
+  ScreenDc();
+  ~ScreenDc();
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+
+  [[nodiscard]] HDC Get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HDC dc_ = nullptr;
+};
+
 }  // namespace mimicore

@@ -1,0 +1,112 @@
+#include "ui/controls/bitmap_button_win.h"
+
+namespace mimicore {
+
+BitmapButton::~BitmapButton() { Release(); }
+
+void BitmapButton::Release() {
+  memory_.Reset();
+  bitmaps_.Reset();
+  target_ = nullptr;
+}
+
+bool BitmapButton::Setup(const RECT& where, HRGN region, HBITMAP normal, HCURSOR normalCursor,
+                         HBITMAP hover, HCURSOR hoverCursor, HBITMAP pressed, HCURSOR pressedCursor,
+                         HWND owner, HDC target) {
+  Release();
+  bitmaps_.Take(normal, hover, pressed);
+  bounds = where;
+  this->region = region;
+  target_ = target;
+  pointer_.Setup(owner, normalCursor, hoverCursor, pressedCursor);
+  SIZE size{};
+  if (!BitmapSize(normal, &size) || !memory_.Create(target)) {
+    Release();
+    return false;
+  }
+  return true;
+}
+
+bool BitmapButton::SetupAt(int32_t x, int32_t y, HRGN region, HBITMAP normal, HCURSOR normalCursor,
+                           HBITMAP hover, HCURSOR hoverCursor, HBITMAP pressed,
+                           HCURSOR pressedCursor, HWND owner, HDC target) {
+  SIZE size{};
+  BitmapSize(normal, &size);  // a failure is Setup's to report
+  const RECT at{x, y, x + size.cx - 1, y + size.cy - 1};
+  return Setup(at, region, normal, normalCursor, hover, hoverCursor, pressed, pressedCursor, owner,
+               target);
+}
+
+void BitmapButton::Draw(HDC hdc) {
+  HDC target = hdc != nullptr ? hdc : target_;
+  if (target == nullptr || !memory_) {
+    return;
+  }
+  memory_.Select(bitmaps_.For(pointer_.State()));
+  BitBlt(target, bounds.left, bounds.top, bounds.right - bounds.left + 1,
+         bounds.bottom - bounds.top + 1, memory_.Get(), 0, 0, SRCCOPY);
+  memory_.Restore();
+}
+
+void BitmapButton::OnHover(int32_t /*x*/, int32_t /*y*/) {
+  if (pointer_.State() == kHover) {
+    return;
+  }
+  pointer_.Enter(kHover);
+  Draw();
+  pointer_.TakeCapture();
+}
+
+void BitmapButton::OnPress(int32_t /*x*/, int32_t /*y*/, int32_t /*flags*/) {
+  if (pointer_.State() == kPressed) {
+    return;
+  }
+  pointer_.Enter(kPressed);
+  Draw();
+}
+
+void BitmapButton::OnRelease(int32_t x, int32_t y, int32_t /*flags*/) {
+  if (HitTest(x, y)) {
+    OnHover(x, y);
+    return;
+  }
+  pointer_.Enter(kNormal);
+  Draw();
+  pointer_.DropCapture();
+}
+
+bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
+  const int32_t x = MouseX(lParam);
+  const int32_t y = MouseY(lParam);
+  switch (message) {
+    case WM_PAINT:
+      Draw();
+      break;
+    case WM_MOUSEMOVE:
+      if (HitTest(x, y)) {
+        if (pointer_.State() != kPressed) {
+          OnHover(x, y);
+        }
+      } else if (pointer_.State() == kHover) {
+        OnRelease(x, y, 0);
+      }
+      break;
+    case WM_LBUTTONDOWN:
+      if (HitTest(x, y)) {
+        OnPress(x, y, 0);
+        pointer_.Post(WM_CONTROL_PRESSED, id, lParam);
+      }
+      break;
+    case WM_LBUTTONUP:
+      if (pointer_.State() == kPressed) {
+        OnRelease(x, y, 0);
+        pointer_.Post(WM_CONTROL_CLICKED, id, lParam);
+      }
+      break;
+    default:
+      break;
+  }
+  return PointerOver(window);
+}
+
+}  // namespace mimicore
