@@ -5,7 +5,6 @@
 
 #include <array>
 
-#include "app/latest_value.h"
 #include "audio/wave_out_device_win.h"
 #include "core/audio_block.h"
 #include "engine/platform.h"
@@ -37,30 +36,6 @@ class WaveOutPlayback final : public PlaybackSink {
 
  private:
   WaveOutDevice& device_;
-};
-
-// Message the panel window gets when the capture thread has new control
-// positions for it.
-inline constexpr UINT kControlsChangedMessage = WM_APP + 1;
-
-// The settings panel's controls belong to the window thread. Called there,
-// the positions are shown at once; called from the capture thread (the
-// calibration applies settings there), they are handed over and the panel
-// is told with a posted message: the capture thread never waits for the
-// window thread.
-class PanelControlsView final : public ControlsView {
- public:
-  void AttachPanel(HWND panel, DWORD windowThreadId);
-  void ShowSettings(const ControlPositions& positions) override;
-  // On the window thread, for kControlsChangedMessage.
-  void ShowHandedOver();
-
- private:
-  void ShowNow(const ControlPositions& positions);
-
-  HWND panel_ = nullptr;
-  DWORD windowThread_ = 0;
-  LatestValue<ControlPositions> handOver_;
 };
 
 }  // namespace mimicore

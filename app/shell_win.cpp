@@ -11,15 +11,17 @@
 #include "app/panel_slide.h"
 #include "app/platform_win.h"
 #include "app/startup.h"
-#include "core/status_display.h"
-#include "app/winlet_window_win.h"
 #include "audio/wave_in_device_win.h"
 #include "audio/wave_out_device_win.h"
 #include "core/audio_block.h"
+#include "core/status_display.h"
 #include "engine/voice_engine.h"
+#include "resources/resource_ids.h"
 #include "settings/engine_settings.h"
 #include "settings/presets.h"
 #include "settings/registry_store_win.h"
+#include "ui/windows/frame_hand_over_win.h"
+#include "ui/windows/skinned_windows_win.h"
 
 namespace mimicore {
 
@@ -30,27 +32,24 @@ constexpr const char* kCaption = "Mimicore";
 constexpr const char* kPanelTitle = "Mimicore";
 constexpr const char* kMutexName = "MimiMut";
 
-constexpr int kProgramCursor = 112;
-constexpr int kMainWidth = 342;
-constexpr int kMainHeight = 350;
-constexpr int kPanelWidth = 297;
-constexpr int kPanelHeight = 207;
-
 // Process-wide objects, constructed before the entry point in this order
-// and destroyed in reverse: the settings, the devices, the two windows (the
-// main window's object first, so the panel's window goes first at exit).
+// (on the window thread) and destroyed in reverse: the settings, the
+// devices, the frame hand-over, the windows, the engine that feeds them.
+// The windows are built and released by the start-up and shut-down steps;
+// their object only outlives them.
+VoiceEngine& Engine();
 EngineSettings g_settings;
 AppSettings g_app;
 StatusDisplay g_status;
 WaveInDevice g_capture;
 WaveOutDevice g_playback;
-WinletWindow g_mainWindow;
-WinletWindow g_panelWindow;
+FrameHandOver g_frames;
+SkinnedWindows g_windows(WindowLinks{g_settings, g_app, Engine(), g_frames});
 
 TickClock g_clock;
 WaveOutPlayback g_playbackSink(g_playback);
-PanelControlsView g_controls;
-VoiceEngine g_engine(g_settings, g_status, g_clock, &g_playbackSink, nullptr, &g_controls);
+VoiceEngine g_engine(g_settings, g_status, g_clock, &g_playbackSink, &g_frames, &g_windows);
+VoiceEngine& Engine() { return g_engine; }
 PanelSlide g_slide;
 
 // The capture device's handler: runs on its notification thread.
@@ -58,18 +57,11 @@ void OnCaptureBlock(WAVEHDR* header, uint32_t bufferBytes) {
   g_engine.OnCaptureBlock(reinterpret_cast<int16_t*>(header->lpData), bufferBytes);
 }
 
-LRESULT CALLBACK PanelWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kControlsChangedMessage) {
-    g_controls.ShowHandedOver();
-    return 0;
-  }
-  return DefaultWindowProc(window, message, wParam, lParam);
-}
-
 void PlacePanel(int32_t position) {
   RECT main{};
-  if (g_mainWindow.Window() == nullptr || g_panelWindow.Window() == nullptr ||
-      !GetWindowRect(g_mainWindow.Window(), &main)) {
+  HWND mainWindow = g_windows.MainWindow();
+  HWND panelWindow = g_windows.Panel();
+  if (mainWindow == nullptr || panelWindow == nullptr || !GetWindowRect(mainWindow, &main)) {
     return;
   }
   const int left = main.left + kPanelOffsetX + position;
@@ -77,10 +69,10 @@ void PlacePanel(int32_t position) {
   // Moving a window queues messages of its own; placing it again where it
   // already stands would wake the loop for ever.
   RECT panel{};
-  if (GetWindowRect(g_panelWindow.Window(), &panel) && panel.left == left && panel.top == top) {
+  if (GetWindowRect(panelWindow, &panel) && panel.left == left && panel.top == top) {
     return;
   }
-  SetWindowPos(g_panelWindow.Window(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  SetWindowPos(panelWindow, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 void SlideStep() {
@@ -89,50 +81,15 @@ void SlideStep() {
   }
 }
 
-// Both windows, centred on the primary screen or where the main window was
-// left last time.
-void BuildWindows(HINSTANCE instance) {
-  const int width = GetSystemMetrics(SM_CXSCREEN) & 0xFFFF;
-  const int height = GetSystemMetrics(SM_CYSCREEN) & 0xFFFF;
-  const int left = (width - kMainWidth) >> 1;
-  const int top = (height - kMainHeight) >> 1;
-
-  RECT panel{left + kPanelOffsetX, top + kPanelOffsetY, left + kPanelOffsetX + kPanelWidth,
-             top + kPanelOffsetY + kPanelHeight};
-  g_panelWindow.Create(instance, PanelWindowProc, "MimClss", kPanelTitle, &panel, nullptr, nullptr,
-                       WS_POPUP);
-  RECT main{left, top, left + kMainWidth, top + kMainHeight};
-  g_mainWindow.Create(instance, DefaultWindowProc, "MimClss2", "MimicoreIfc", &main,
-                      g_panelWindow.Window(), nullptr, WS_POPUP);
-
-  if (g_app.winx != kNoWindowPosition) {
-    SetWindowPos(g_mainWindow.Window(), nullptr, g_app.winx, g_app.winy, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER);
-    SetWindowPos(g_panelWindow.Window(), nullptr, g_app.winx + kPanelOffsetX + g_slide.Position(),
-                 g_app.winy + kPanelOffsetY, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-  }
-  g_controls.AttachPanel(g_panelWindow.Window(), GetCurrentThreadId());
-  InitCommonControls();
-  g_engine.ApplySettings();
-
-  SetWindowPos(g_mainWindow.Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  SetWindowPos(g_panelWindow.Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  g_panelWindow.Show(SW_SHOW);
-  g_mainWindow.Show(SW_SHOW);
-  UpdateWindow(g_panelWindow.Window());
-  UpdateWindow(g_mainWindow.Window());
-}
-
 struct Accelerators {
   HACCEL table = nullptr;
-  std::array<HCURSOR, 5> cursors{};
+  // Cursors from LoadCursor are shared by the system and never destroyed.
+  ProgramCursors cursors;
 
   void Load(HINSTANCE instance) {
-    cursors[0] = LoadCursorA(instance, MAKEINTRESOURCEA(kProgramCursor));
-    cursors[1] = LoadCursorA(nullptr, IDC_HAND);
-    cursors[2] = LoadCursorA(nullptr, IDC_SIZEALL);
-    cursors[3] = LoadCursorA(nullptr, IDC_SIZEWE);
-    cursors[4] = LoadCursorA(nullptr, IDC_ARROW);
+    cursors.own = LoadCursorA(instance, MAKEINTRESOURCEA(IDC_PROGRAM_CURSOR));
+    cursors.hand = LoadCursorA(nullptr, IDC_HAND);
+    cursors.sizeWe = LoadCursorA(nullptr, IDC_SIZEWE);
     std::array<ACCEL, 6> keys{{
         {FVIRTKEY, VK_RETURN, 1},
         {FVIRTKEY, VK_ADD, 2},
@@ -144,12 +101,7 @@ struct Accelerators {
     table = CreateAcceleratorTableA(keys.data(), int(keys.size()));
   }
   void Release() {
-    // Only the program's own cursor was loaded from a file; the shared
-    // system cursors must not be destroyed.
-    if (cursors[0] != nullptr) {
-      DestroyCursor(cursors[0]);
-    }
-    cursors.fill(nullptr);
+    cursors = ProgramCursors{};
     if (table != nullptr) {
       DestroyAcceleratorTable(table);
       table = nullptr;
@@ -165,7 +117,7 @@ bool PumpOneMessage(HACCEL accelerators) {
     return true;
   }
   const bool quit = msg.message == WM_QUIT;
-  if (TranslateAcceleratorA(g_mainWindow.Window(), accelerators, &msg) == 0) {
+  if (TranslateAcceleratorA(g_windows.MainWindow(), accelerators, &msg) == 0) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -239,8 +191,11 @@ class WindowsShell final : public ShellSteps {
   void ReleaseCursorsAndKeys() override { accelerators_.Release(); }
   void LoadSettings() override { presets_.LoadSettingsAtStartup(); }
   void SaveSettings() override { presets_.SaveSettingsAtShutdown(); }
-  void BuildWindows() override { mimicore::BuildWindows(instance_); }
-  void ReleaseDrawing() override {}  // nothing is drawn yet
+  bool BuildWindows() override {
+    return g_windows.Build(instance_, accelerators_.cursors,
+                           [this] { PumpOneMessage(accelerators_.table); });
+  }
+  void ReleaseDrawing() override { g_windows.Release(); }
   bool OpenPlayback() override {
     return g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr);
   }

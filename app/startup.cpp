@@ -47,7 +47,17 @@ int RunProgram(ShellSteps& s) {
   }
   s.LoadCursorsAndKeys();
   s.LoadSettings();
-  s.BuildWindows();
+  if (!s.BuildWindows()) {
+    // Nothing half-made stays behind the message: no invisible process
+    // holding the microphone, the single-instance mark and dark lights.
+    s.ReleaseDrawing();
+    s.ShowStartupError(kNoWindowsText);
+    s.ReleaseCursorsAndKeys();
+    s.FreeTakeRing();
+    s.ReleaseSingleInstance();
+    s.RestoreLights();
+    return kExitFailed;
+  }
   if (!s.OpenPlayback()) {
     return FailAfterWindows(s, kNoPlaybackText);
   }

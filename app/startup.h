@@ -13,6 +13,8 @@ inline constexpr const char* kNoPlaybackText =
 inline constexpr const char* kNoCaptureText =
     "Fatal error when trying to initialize the sound input device. Please check if it is working "
     "and try again.";
+inline constexpr const char* kNoWindowsText =
+    "Unable to create the program's windows. Please close other programs and try again.";
 inline constexpr const char* kCaptureNotStartedText =
     "Unable to start the sound input device. Please check if it is working and try again.";
 
@@ -39,7 +41,9 @@ class ShellSteps {
   virtual void ReleaseCursorsAndKeys() = 0;
   virtual void LoadSettings() = 0;
   virtual void SaveSettings() = 0;
-  virtual void BuildWindows() = 0;
+  // False when a window, bitmap, region or drawing object could not be
+  // made; whatever was made is then released by ReleaseDrawing.
+  virtual bool BuildWindows() = 0;
   virtual void ReleaseDrawing() = 0;
   virtual bool OpenPlayback() = 0;
   virtual void ClosePlayback() = 0;

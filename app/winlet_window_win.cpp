@@ -23,22 +23,51 @@ WinletWindow::~WinletWindow() {
   window_ = nullptr;
 }
 
+LRESULT CALLBACK WinletWindow::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<WinletWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (message == WM_NCCREATE && lParam != 0) {
+    self = static_cast<WinletWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    if (self != nullptr) {
+      self->window_ = window;
+    }
+  }
+  const WNDPROC procedure =
+      self != nullptr && self->procedure_ != nullptr ? self->procedure_ : DefaultWindowProc;
+  const LRESULT result = procedure(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY && self != nullptr) {
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    if (self->window_ == window) {
+      self->window_ = nullptr;
+    }
+  }
+  return result;
+}
+
 bool WinletWindow::Create(HINSTANCE instance, WNDPROC procedure, const char* className,
                           const char* title, const RECT* rect, HWND parent, HCURSOR cursor,
                           DWORD style) {
+  if (window_ != nullptr && ownsWindow_ != 0) {
+    DestroyWindow(window_);  // one window per object
+  }
   instance_ = instance;
+  procedure_ = procedure != nullptr ? procedure : DefaultWindowProc;
   const std::string windowTitle = title != nullptr ? title : kDefaultTitle;
   const std::string windowClass = className != nullptr ? className : windowTitle + "c";
 
   WNDCLASSA wc{};
   wc.style = CS_OWNDC;
-  wc.lpfnWndProc = procedure != nullptr ? procedure : DefaultWindowProc;
-  wc.hInstance = nullptr;
+  wc.lpfnWndProc = Route;
+  wc.hInstance = instance;
   wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kProgramIcon));
   wc.hCursor = cursor;
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   wc.lpszClassName = windowClass.c_str();
-  RegisterClassA(&wc);  // a second registration of the same class is harmless
+  // A class this module registered before (a second window, or a window
+  // made again) is fine: it routes through the same procedure.
+  if (RegisterClassA(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    return false;
+  }
 
   RECT area{};
   if (rect != nullptr) {
@@ -46,14 +75,20 @@ bool WinletWindow::Create(HINSTANCE instance, WNDPROC procedure, const char* cla
   } else {
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
   }
-  window_ = CreateWindowExA(0, windowClass.c_str(), windowTitle.c_str(), style, area.left, area.top,
-                            area.right - area.left, area.bottom - area.top, parent, nullptr,
-                            GetModuleHandleA(nullptr), nullptr);
+  // Route stores the handle as soon as the window exists (WM_NCCREATE), so
+  // messages sent during creation already find their object.
+  const HWND created = CreateWindowExA(0, windowClass.c_str(), windowTitle.c_str(), style,
+                                       area.left, area.top, area.right - area.left,
+                                       area.bottom - area.top, parent, nullptr, instance, this);
   ownsWindow_ = 1;
-  return window_ != nullptr;
+  window_ = created;
+  return created != nullptr;
 }
 
 void WinletWindow::Show(int showCommand) {
+  if (window_ == nullptr) {
+    return;
+  }
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
 }

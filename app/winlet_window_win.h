@@ -22,17 +22,27 @@ class WinletWindow {
   // Any of procedure, className, title, rect, parent and cursor may be null:
   // the title defaults to "WinletCore", the class name to the title plus
   // "c", the procedure to DefaultWindowProc, the rectangle to the desktop
-  // work area. True when a window was created.
+  // work area. True when a window was created; false when the class could
+  // not be registered or the window not created. The class is registered
+  // with |instance|, which also holds the icon.
   bool Create(HINSTANCE instance, WNDPROC procedure, const char* className, const char* title,
               const RECT* rect, HWND parent, HCURSOR cursor, DWORD style);
   void Show(int showCommand);
 
+  // Null once the window is gone, whoever destroyed it.
   [[nodiscard]] HWND Window() const { return window_; }
   [[nodiscard]] HINSTANCE Instance() const { return instance_; }
   [[nodiscard]] bool OwnsWindow() const { return ownsWindow_ != 0; }
 
  private:
+  // Every class gets this procedure: it remembers which object a window
+  // belongs to, forwards to that object's procedure and forgets the window
+  // on WM_NCDESTROY, so no destructor later destroys a handle that may by
+  // then name another window.
+  static LRESULT CALLBACK Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
   HINSTANCE instance_ = nullptr;
+  WNDPROC procedure_ = nullptr;
   HWND window_ = nullptr;
   int32_t ownsWindow_ = 1;
 };

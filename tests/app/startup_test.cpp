@@ -30,7 +30,7 @@ class RecordingSteps final : public ShellSteps {
   void ReleaseCursorsAndKeys() override { Step("release cursors"); }
   void LoadSettings() override { Step("load settings"); }
   void SaveSettings() override { Step("save settings"); }
-  void BuildWindows() override { Step("windows"); }
+  bool BuildWindows() override { return Step("windows"); }
   void ReleaseDrawing() override { Step("release drawing"); }
   bool OpenPlayback() override { return Step("open playback"); }
   void ClosePlayback() override { Step("close playback"); }
@@ -89,6 +89,13 @@ TEST(Startup, FailuresBeforeTheWindowsEndAtOnce) {
   EXPECT_EQ(noMemory.steps, (Steps{"instance", "devices", "facts", "lights off", "ring", "error",
                                    "lights back", "release instance"}));
   EXPECT_EQ(noMemory.errors, (std::vector<std::string>{kNoMemoryText}));
+
+  RecordingSteps noWindows("windows");
+  EXPECT_EQ(RunProgram(noWindows), -1);
+  EXPECT_EQ(noWindows.steps,
+            Concat(kUpToWindows, {"release drawing", "error", "release cursors", "free ring",
+                                  "release instance", "lights back"}));
+  EXPECT_EQ(noWindows.errors, (std::vector<std::string>{kNoWindowsText}));
 }
 
 TEST(Startup, DeviceFailuresShowTheirMessageAndShutDownFully) {

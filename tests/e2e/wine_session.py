@@ -27,6 +27,8 @@ DRIVERS_KEY = r"HKCU\Software\Wine\Drivers"
 X11_KEY = r"HKCU\Software\Wine\X11 Driver"
 PANEL_TITLE = "Mimicore"
 MAIN_TITLE = "MimicoreIfc"
+SCREEN = (1024, 768)
+SCREEN_SPEC = f"{SCREEN[0]}x{SCREEN[1]}x24"
 
 
 class Failure(Exception):
@@ -119,7 +121,11 @@ class Session:
         return False
 
     def _services(self, command):
-        env = dict(os.environ, MIMICORE_SERVICES_DIR=str(self.services_dir))
+        # A screen of 1024 x 768 places the windows where a user's would be;
+        # the white root shows the windows' shapes.
+        env = dict(
+            os.environ, MIMICORE_SERVICES_DIR=str(self.services_dir), MIMICORE_SCREEN=SCREEN_SPEC
+        )
         result = subprocess.run(
             [str(ROOT / "scripts" / "test-services"), command],
             env=env,
@@ -244,6 +250,11 @@ class Session:
         result = self.xdotool("getwindowgeometry", "--shell", str(window))
         values = dict(re.findall(r"^(\w+)=(\d+)$", result.stdout, re.M))
         return int(values.get("WIDTH", 0)), int(values.get("HEIGHT", 0))
+
+    def position(self, window):
+        result = self.xdotool("getwindowgeometry", "--shell", str(window))
+        values = dict(re.findall(r"^(\w+)=(-?\d+)$", result.stdout, re.M))
+        return int(values.get("X", -99999)), int(values.get("Y", -99999))
 
     def press(self, window, key):
         """Focuses the window and types the key. Without a window manager

@@ -83,6 +83,19 @@ TEST(WinletWindow, EscapeAndDestructionPostQuit) {
   EXPECT_TRUE(QuitPosted());
   EXPECT_EQ(FindWindowA("EscProbeClass", "EscProbe"), nullptr);
 
+  // A window destroyed by someone else (its owner, at shut-down) is
+  // forgotten: the object neither keeps nor destroys the stale handle.
+  {
+    WinletWindow w;
+    ASSERT_TRUE(w.Create(GetModuleHandleA(nullptr), nullptr, "GoneProbeClass", "GoneProbe", &small,
+                         nullptr, nullptr, WS_POPUP));
+    EXPECT_EQ(reinterpret_cast<HINSTANCE>(GetClassLongPtrA(w.Window(), GCLP_HMODULE)),
+              GetModuleHandleA(nullptr));
+    DestroyWindow(w.Window());
+    EXPECT_EQ(w.Window(), nullptr);
+  }
+  EXPECT_TRUE(QuitPosted());
+
   // An object that never got a window destroys nothing.
   auto empty = std::make_unique<WinletWindow>();
   EXPECT_EQ(empty->Window(), nullptr);
