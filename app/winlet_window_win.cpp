@@ -24,8 +24,11 @@ WinletWindow::~WinletWindow() {
 }
 
 LRESULT CALLBACK WinletWindow::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The platform carries these pointers as integers.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   auto* self = reinterpret_cast<WinletWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message == WM_NCCREATE && lParam != 0) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     self = static_cast<WinletWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     if (self != nullptr) {
