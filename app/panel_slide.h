@@ -9,8 +9,6 @@ namespace mimicore {
 
 inline constexpr int32_t kPanelTravel = 243;  // pixels from shut to open
 inline constexpr uint32_t kSlideStepMs = 50;
-inline constexpr int32_t kPanelOffsetX = 66;  // shut panel relative to the main window
-inline constexpr int32_t kPanelOffsetY = 72;
 
 class PanelSlide {
  public:

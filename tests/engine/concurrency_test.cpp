@@ -67,7 +67,7 @@ TEST(Concurrency, CaptureThreadAgainstWindowThread) {
 }  // namespace
 }  // namespace mimicore
 
-#include "app/latest_value.h"
+#include "core/latest_value.h"
 
 namespace mimicore {
 namespace {

@@ -1,6 +1,6 @@
 // The window wrapper's defaults and its default procedure, on a real (Wine)
 // window manager.
-#include "app/winlet_window_win.h"
+#include "ui/windows/winlet_window_win.h"
 
 #include <windows.h>
 

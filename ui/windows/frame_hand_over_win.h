@@ -8,7 +8,7 @@
 
 #include <atomic>
 
-#include "app/latest_value.h"
+#include "core/latest_value.h"
 #include "engine/display_frame.h"
 #include "engine/platform.h"
 

@@ -6,8 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/panel_slide.h"
-#include "app/winlet_window_win.h"
+#include "ui/windows/winlet_window_win.h"
 #include "resources/resource_ids.h"
 #include "ui/controls/bitmap_button_win.h"
 #include "ui/controls/control_win.h"

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/latest_value.h"
+#include "core/latest_value.h"
 #include "engine/display_frame.h"
 #include "engine/platform.h"
 #include "settings/engine_settings.h"
@@ -25,6 +25,9 @@ inline constexpr int32_t kMainHeight = 350;
 inline constexpr int32_t kPanelWidth = 297;
 inline constexpr int32_t kPanelHeight = 207;
 inline constexpr int32_t kPanelSkinWidth = 237;
+// Where the shut panel lies relative to the main window.
+inline constexpr int32_t kPanelOffsetX = 66;
+inline constexpr int32_t kPanelOffsetY = 72;
 // The panel's children.
 inline constexpr int kEchoSwitchId = 102;
 inline constexpr int kSpeedSliderId = 103;

@@ -1,4 +1,4 @@
-#include "app/winlet_window_win.h"
+#include "ui/windows/winlet_window_win.h"
 
 #include <string>
 
