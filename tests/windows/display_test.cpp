@@ -99,12 +99,19 @@ TEST(DisplayFrame, ZeroLineTraceBarsAndMeterLandOnTheirPixels) {
     int x, y;
     COLORREF colour;
   } probes[] = {
-      {60, 173, RGB(255, 0, 0)},     {288, 173, RGB(255, 0, 0)},   // zero line
-      {150, 209, RGB(0, 230, 90)},   {150, 208, kSkin},            // trace
-      {273, 232, RGB(90, 150, 255)}, {273, 280, RGB(90, 150, 255)},  // bin 0, 50 high
-      {273, 231, kSkin},             {233, 280, RGB(90, 150, 255)},  // bin 40: the stub
-      {233, 279, kSkin},             {59, 173, kWindow},            // outside the area
-      {289, 173, kWindow},           {150, 281, kWindow},           {150, 67, kWindow},
+      {60, 173, RGB(255, 0, 0)},
+      {288, 173, RGB(255, 0, 0)},  // zero line
+      {150, 209, RGB(0, 230, 90)},
+      {150, 208, kSkin},  // trace
+      {273, 232, RGB(90, 150, 255)},
+      {273, 280, RGB(90, 150, 255)},  // bin 0, 50 high
+      {273, 231, kSkin},
+      {233, 280, RGB(90, 150, 255)},  // bin 40: the stub
+      {233, 279, kSkin},
+      {59, 173, kWindow},  // outside the area
+      {289, 173, kWindow},
+      {150, 281, kWindow},
+      {150, 67, kWindow},
   };
   for (const Probe& p : probes) {
     EXPECT_EQ(d.window.At(p.x, p.y), p.colour) << p.x << "," << p.y;

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 
 namespace mimicore {
 
@@ -28,11 +29,12 @@ class GdiObject {
   GdiObject() = default;
   explicit GdiObject(HGDIOBJ object) { Reset(object); }
   ~GdiObject() { Reset(); }
-  GdiObject(GdiObject&& other) noexcept : object_(other.Release()) {}
+  // A move hands the object over; the live count stays as it is.
+  GdiObject(GdiObject&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
   GdiObject& operator=(GdiObject&& other) noexcept {
     if (this != &other) {
       Reset();
-      object_ = other.Release();
+      object_ = std::exchange(other.object_, nullptr);
     }
     return *this;
   }

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "ui/windows/winlet_window_win.h"
 #include "resources/resource_ids.h"
 #include "ui/controls/bitmap_button_win.h"
 #include "ui/controls/control_win.h"
@@ -14,6 +13,7 @@
 #include "ui/controls/rotary_knob_win.h"
 #include "ui/controls/trackbar_skin_win.h"
 #include "ui/windows/display_renderer_win.h"
+#include "ui/windows/winlet_window_win.h"
 
 namespace mimicore {
 
@@ -129,9 +129,15 @@ HWND SkinnedWindows::MainWindow() const {
 
 HWND SkinnedWindows::Panel() const { return parts_ != nullptr ? parts_->panel.Window() : nullptr; }
 
+bool SkinnedWindows::Fail(const char* what) {
+  failedStep_ = what;
+  return false;
+}
+
 bool SkinnedWindows::Build(HINSTANCE instance, const ProgramCursors& cursors,
                            const std::function<void()>& pump) {
   Release();
+  failedStep_ = nullptr;
   g_current = this;
   parts_ = std::make_unique<Parts>();
   if (!BuildSteps(instance, cursors, pump)) {
@@ -157,12 +163,12 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
                        left + kPanelOffsetX + kPanelWidth, top + kPanelOffsetY + kPanelHeight};
   if (!p.panel.Create(instance, PanelProc, kPanelClass, kPanelTitle, &panelRect, nullptr, nullptr,
                       WS_POPUP)) {
-    return false;
+    return Fail("the panel window");
   }
   const RECT mainRect{left, top, left + kMainWidth, top + kMainHeight};
   if (!p.main.Create(instance, MainProc, kMainClass, kMainTitle, &mainRect, p.panel.Window(),
                      nullptr, WS_POPUP)) {
-    return false;
+    return Fail("the main window");
   }
   panelForPosts_.store(p.panel.Window());
   const AppSettings& app = links_.app;
@@ -177,12 +183,12 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   }
 
   if (!p.mainDc.Take(p.main.Window()) || !p.panelDc.Take(p.panel.Window())) {
-    return false;
+    return Fail("the device contexts");
   }
   HDC mainDc = p.mainDc.Get();
   HDC panelDc = p.panelDc.Get();
   if (!p.backBuffer.Create(mainDc, CreateCompatibleBitmap(mainDc, kMainWidth, kMainHeight))) {
-    return false;
+    return Fail("the back buffer");
   }
   p.smallFont.Reset(MakeFont(12, 8, 700));
   p.largeFont.Reset(MakeFont(64, 15, 500));
@@ -190,7 +196,7 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   p.greenPen.Reset(CreatePen(PS_SOLID, 1, RGB(0, 230, 90)));
   p.bluePen.Reset(CreatePen(PS_SOLID, 1, RGB(90, 150, 255)));
   if (!p.smallFont || !p.largeFont || !p.redPen || !p.greenPen || !p.bluePen) {
-    return false;
+    return Fail("fonts and pens");
   }
   HDC back = p.backBuffer.Dc();
   SetBkMode(back, TRANSPARENT);
@@ -204,22 +210,22 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
       !p.mainSkin.Create(mainDc, LoadSkin(instance, IDB_MAIN_SKIN)) ||
       !p.panelSkin.Create(panelDc, LoadSkin(instance, IDB_PANEL_SKIN)) ||
       !p.meterLit.Create(panelDc, LoadSkin(instance, IDB_METER_LIT))) {
-    return false;
+    return Fail("the skins");
   }
 
   GdiObject mainShape(LoadRegion(instance, IDR_MAIN_SHAPE));
   GdiObject panelShape(LoadRegion(instance, IDR_PANEL_SHAPE));
   p.tabRegion.Reset(LoadRegion(instance, IDR_TAB_SHAPE));
   if (!mainShape || !panelShape || !p.tabRegion) {
-    return false;
+    return Fail("the window shapes");
   }
   // From here on the windows own their shapes.
   if (SetWindowRgn(p.main.Window(), mainShape.Region(), TRUE) == 0) {
-    return false;
+    return Fail("giving the main window its shape");
   }
   mainShape.Release();
   if (SetWindowRgn(p.panel.Window(), panelShape.Region(), TRUE) == 0) {
-    return false;
+    return Fail("giving the panel its shape");
   }
   panelShape.Release();
 
@@ -239,7 +245,7 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   p.echoSwitch = MakeChild(panel, instance, "track2", "BUTTON", kEchoSwitchId, 208, 70, 14, 14,
                            WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX);
   if (p.speedSlider == nullptr || p.thresholdSlider == nullptr || p.echoSwitch == nullptr) {
-    return false;
+    return Fail("the panel's sliders and switch");
   }
   const EngineSettingsValues v = links_.settings.Load();
   SendMessageA(p.speedSlider, TBM_SETRANGE, TRUE, MAKELPARAM(50, 220));
@@ -257,7 +263,7 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   if (!p.close.SetupAt(245, 40, nullptr, LoadSkin(instance, IDB_CLOSE_NORMAL), own,
                        LoadSkin(instance, IDB_CLOSE_HOVER), hand,
                        LoadSkin(instance, IDB_CLOSE_PRESSED), hand, mainWindow, mainDc)) {
-    return false;
+    return Fail("the close button");
   }
   p.mainList.Add(&p.close);
 
@@ -276,7 +282,7 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
     if (!b.button.SetupAt(b.at.x, b.at.y, b.shape, LoadSkin(instance, b.normal), own,
                           LoadSkin(instance, b.hover), hand, LoadSkin(instance, b.pressed), hand,
                           panel, panelDc)) {
-      return false;
+      return Fail("the panel's buttons");
     }
     p.panelList.Add(&b.button);
   }
@@ -291,7 +297,7 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   for (const KnobSetup& k : knobs) {
     if (!k.knob.SetupAt(k.at.x, k.at.y, nullptr, kNeedleColour, LoadSkin(instance, IDB_KNOB_FACE),
                         own, nullptr, hand, nullptr, cursors.sizeWe, panel, panelDc)) {
-      return false;
+      return Fail("the knobs");
     }
     k.knob.needleCentre = kNeedleCentre;
     k.knob.radius = kNeedleRadius;

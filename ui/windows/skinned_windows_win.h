@@ -61,6 +61,8 @@ class SkinnedWindows final : public ControlsView {
   // step). False when anything could not be made; what was made is then
   // released.
   bool Build(HINSTANCE instance, const ProgramCursors& cursors, const std::function<void()>& pump);
+  // What the last Build could not make (null after a successful one).
+  [[nodiscard]] const char* FailedStep() const { return failedStep_; }
   // Everything Build made, in reverse order; the windows go last.
   void Release();
 
@@ -77,6 +79,7 @@ class SkinnedWindows final : public ControlsView {
   static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                   const std::function<void()>& pump);
+  bool Fail(const char* what);
   void ShowNow(const ControlPositions& positions);
   void ShowHandedOver();
   void PaintMain();
@@ -89,6 +92,7 @@ class SkinnedWindows final : public ControlsView {
   LatestValue<ControlPositions> positions_;
   std::atomic<HWND> panelForPosts_{nullptr};
   std::unique_ptr<Parts> parts_;
+  const char* failedStep_ = nullptr;
   DisplayFrame frame_;  // the frame being drawn; window thread only
 };
 
