@@ -529,6 +529,9 @@ def panel_background():
         left, right = panel_span(y)
         for x in range(left, min(right, PANEL_W)):
             edge = x - left
+            # The open panel's left edge lies under the main window's rim,
+            # which casts a soft shadow onto it.
+            img[y][x] = scale(img[y][x], 0.78 + 0.22 * smooth(3, 13, edge))
             if edge < 1:
                 img[y][x] = mix(img[y][x], (70, 74, 82), 0.9)
             elif edge < 2:
@@ -660,7 +663,10 @@ def panel_images():
         tab_grip(layer, state)
         out = to_rgb(layer)
         tabs[state] = [
-            [skin_rgb[y][x] if out[y][x] == rgb[y][x] else out[y][x] for x in range(TAB_LEFT, PANEL_W)]
+            [
+                skin_rgb[y][x] if out[y][x] == rgb[y][x] else out[y][x]
+                for x in range(TAB_LEFT, PANEL_W)
+            ]
             for y in range(PANEL_H)
         ]
     return palette, [row[:TAB_LEFT] for row in indices], skin_rgb, tabs
@@ -804,7 +810,8 @@ def supersample(size, shade):
             if a < 0.02:
                 row.append((0, 0, 0, 0))
             else:
-                row.append(tuple(int(acc[i] / acc[3] + 0.5) for i in range(3)) + (int(a * 255 + 0.5),))
+                colour = tuple(int(acc[i] / acc[3] + 0.5) for i in range(3))
+                row.append(colour + (int(a * 255 + 0.5),))
         pixels.append(row)
     return pixels
 
