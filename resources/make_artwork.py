@@ -280,7 +280,7 @@ def engrave_centred(img, cx, y, text, dark, light, size=1):
 # with some colours reserved so that buttons drawn over the skin match it.
 
 
-def quantise(rgb, reserved=()):
+def quantise(rgb, reserved=(), size=256):
     fixed = list(dict.fromkeys(reserved))
     counts = {}
     for row in rgb:
@@ -288,7 +288,7 @@ def quantise(rgb, reserved=()):
             counts[c] = counts.get(c, 0) + 1
     free = [c for c in counts if c not in set(fixed)]
     boxes = [free] if free else []
-    while len(boxes) + len(fixed) < 256:
+    while len(boxes) + len(fixed) < size:
         best, best_score = None, 0
         for i, box in enumerate(boxes):
             if len(box) < 2:
@@ -318,7 +318,7 @@ def quantise(rgb, reserved=()):
         for c in box:
             index[c] = len(palette)
         palette.append(mean)
-    palette += [(0, 0, 0)] * (256 - len(palette))
+    palette += [(0, 0, 0)] * (size - len(palette))
     return palette, [[index[c] for c in row] for row in rgb]
 
 
@@ -379,34 +379,25 @@ CLOSE_COLLAR = (150, 154, 161)
 
 
 def close_button(state):
-    """16 x 16 pixel art on the flat collar of its boss: a dark cap with an X."""
-    collar, ring = CLOSE_COLLAR, (44, 46, 52)
-    face_top, face_bottom = {"normal": ((92, 96, 104), (70, 73, 80))}.get(
-        state, ((104, 60, 58), (80, 44, 44)) if state == "hover" else ((60, 36, 36), (74, 44, 44))
-    )
-    mark = {"normal": (214, 218, 224), "hover": (255, 214, 200), "pressed": (220, 150, 140)}[state]
-    shift = 1 if state == "pressed" else 0
-    img = []
+    """16 x 16 on the flat collar of its boss: a dark cap with an X, reduced
+    to 16 colours; the collar keeps its exact colour so the skin matches."""
+    img = canvas(16, 16, CLOSE_COLLAR)
+    top, bottom = {
+        "normal": ((104, 108, 116), (62, 65, 72)),
+        "hover": ((128, 70, 66), (78, 40, 40)),
+        "pressed": ((58, 34, 34), (86, 50, 48)),
+    }[state]
+    mark = {"normal": (222, 226, 232), "hover": (255, 226, 214), "pressed": (224, 150, 140)}[state]
+    shift = 0.6 if state == "pressed" else 0.0
+    draw_disc(img, 8, 8, 7.4, (40, 42, 48))
     for y in range(16):
-        row = []
         for x in range(16):
             d = math.hypot(x + 0.5 - 8, y + 0.5 - 8)
-            if d > 7.6:
-                c = collar
-            elif d > 6.4:
-                c = ring
-            else:
-                c = face_top if y < 8 else face_bottom
-                u, v = x - 4 - shift, y - 4 - shift
-                if 0 <= u < 8 and 0 <= v < 8 and (u == v or u == 7 - v):
-                    c = mark
-            row.append(c)
-        img.append(row)
-    # A highlight on the upper rim of the cap (none while pressed).
-    if state != "pressed":
-        for x in range(6, 10):
-            img[2][x] = (150, 154, 160)
-    return img
+            blend(img, x, y, mix(top, bottom, clamp((y - 2) / 11)), clamp(6.3 + 0.5 - d))
+    for a, b in (((4.6, 4.6), (11.4, 11.4)), ((11.4, 4.6), (4.6, 11.4))):
+        draw_segment(img, a[0] + shift, a[1] + shift, b[0] + shift, b[1] + shift, 1.7, mark)
+    palette, indices = quantise(to_rgb(img), [CLOSE_COLLAR], 16)
+    return [[palette[i] for i in row] for row in indices]
 
 
 def main_skin():
@@ -538,6 +529,9 @@ def panel_background():
         left, right = panel_span(y)
         for x in range(left, min(right, PANEL_W)):
             edge = x - left
+            # The open panel's left edge lies under the main window's rim,
+            # which casts a soft shadow onto it.
+            img[y][x] = scale(img[y][x], 0.78 + 0.22 * smooth(3, 13, edge))
             if edge < 1:
                 img[y][x] = mix(img[y][x], (70, 74, 82), 0.9)
             elif edge < 2:
@@ -625,29 +619,34 @@ def tab_grip(img, state):
     ridge = {"normal": (150, 160, 176), "hover": (150, 190, 245), "pressed": (110, 118, 130)}[state]
     for y in range(PANEL_H):
         right = panel_span(y)[1]
+        # The grip's inner border follows the true curve, not the pixel steps.
+        curve = 116.5 + math.sqrt(180.5**2 - (y + 0.5 - 104) ** 2)
         for x in range(TAB_LEFT, PANEL_W):
             depth = right - 0.5 - x  # distance from the outer edge
+            inner = curve - 0.5 - x
             if depth < 0:
                 img[y][x] = [0, 0, 0]
                 continue
-            if depth > 22:
+            if inner > 23:
                 continue
-            shade = 1 + 0.25 * (1 - depth / 22) * (-1 if state == "pressed" else 1)
+            shade = 1 + 0.25 * (1 - inner / 22) * (-1 if state == "pressed" else 1)
             c = scale(body, shade)
-            if 3 < depth < 19 and y % 6 in (2, 3) and 12 < y < PANEL_H - 12:
+            if 3 < inner < 19 and y % 6 in (2, 3) and 12 < y < PANEL_H - 12:
                 c = mix(c, ridge if y % 6 == 2 else (40, 44, 52), 0.75)
             if depth < 1.2:
                 c = mix(c, (36, 40, 48), 0.9)
-            elif depth > 21:
-                c = mix(c, (48, 52, 60), 0.8)
-            elif depth > 20:
-                c = mix(c, (214, 220, 228), 0.6)
-            img[y][x] = c
-    # An arrow in the middle of the grip says which way the panel moves.
-    cx, cy = 286, PANEL_H // 2
-    for i in range(5):
-        for j in range(-i, i + 1):
-            blend(img, cx - 4 + i, cy + j, ridge, 1.0)
+            c = mix(c, (214, 220, 228), 0.6 * clamp(1 - abs(inner - 20.5)))
+            c = mix(c, (48, 52, 60), 0.8 * clamp(1 - abs(inner - 21.7)))
+            img[y][x] = mix(c, img[y][x], clamp(inner - 22))
+    # A finger notch in the middle of the grip.
+    cy = PANEL_H / 2
+    for y in range(int(cy) - 16, int(cy) + 17):
+        right = panel_span(y)[1]
+        for x in range(right - 17, right - 5):
+            d = math.hypot((x + 0.5 - (right - 11)) / 4.2, (y + 0.5 - cy) / 15.5)
+            if d < 1:
+                c = scale(body, 0.55 + 0.35 * (y + 0.5 - cy) / 15.5)
+                blend(img, x, y, c, clamp((1 - d) * 6))
 
 
 def panel_images():
@@ -664,7 +663,10 @@ def panel_images():
         tab_grip(layer, state)
         out = to_rgb(layer)
         tabs[state] = [
-            [skin_rgb[y][x] if out[y][x] == rgb[y][x] else out[y][x] for x in range(TAB_LEFT, PANEL_W)]
+            [
+                skin_rgb[y][x] if out[y][x] == rgb[y][x] else out[y][x]
+                for x in range(TAB_LEFT, PANEL_W)
+            ]
             for y in range(PANEL_H)
         ]
     return palette, [row[:TAB_LEFT] for row in indices], skin_rgb, tabs
@@ -808,7 +810,8 @@ def supersample(size, shade):
             if a < 0.02:
                 row.append((0, 0, 0, 0))
             else:
-                row.append(tuple(int(acc[i] / acc[3] + 0.5) for i in range(3)) + (int(a * 255 + 0.5),))
+                colour = tuple(int(acc[i] / acc[3] + 0.5) for i in range(3))
+                row.append(colour + (int(a * 255 + 0.5),))
         pixels.append(row)
     return pixels
 

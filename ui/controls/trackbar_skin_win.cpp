@@ -4,6 +4,7 @@
 
 #include <array>
 #include <new>
+#include <type_traits>
 
 #include "ui/controls/control_win.h"
 
@@ -13,24 +14,33 @@ namespace {
 
 TrackbarSkin* g_current = nullptr;
 
+// Window messages and window longs carry pointers in integers; this is the
+// one place that turns them back.
+template <typename T>
+T* PointerFrom(LONG_PTR value) {
+  return reinterpret_cast<T*>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
 }  // namespace
 
 std::unique_ptr<TrackbarSkin> TrackbarSkin::Create(HWND window, HBITMAP horizontalThumb,
                                                    HBITMAP verticalThumb, HDC background) {
-  // Taken at once, so every way out below gives them back. One bitmap cannot
-  // be selected into two contexts, so the same handle twice is a failure.
-  GdiObject horizontal(horizontalThumb);
-  GdiObject vertical(verticalThumb != horizontalThumb ? verticalThumb : nullptr);
-  if (g_current != nullptr || IsWindow(window) == FALSE ||
-      GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId() || !vertical) {
-    return nullptr;
-  }
+  // The thumbs are taken at once, so every way out below gives them back.
+  // One bitmap cannot be selected into two contexts, so the same handle
+  // twice is a failure.
+  HBITMAP verticalOwn = verticalThumb != horizontalThumb ? verticalThumb : nullptr;
   std::unique_ptr<TrackbarSkin> skin(new (std::nothrow) TrackbarSkin());
   if (!skin) {
+    GdiObject horizontal(horizontalThumb);
+    GdiObject vertical(verticalOwn);
     return nullptr;
   }
-  skin->horizontalThumb_ = std::move(horizontal);
-  skin->verticalThumb_ = std::move(vertical);
+  skin->horizontalThumb_.Reset(horizontalThumb);
+  skin->verticalThumb_.Reset(verticalOwn);
+  if (g_current != nullptr || IsWindow(window) == FALSE ||
+      GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
+    return nullptr;
+  }
   if (!BitmapSize(skin->horizontalThumb_.Bitmap(), &skin->horizontalSize_) ||
       !BitmapSize(skin->verticalThumb_.Bitmap(), &skin->verticalSize_)) {
     return nullptr;
@@ -57,7 +67,7 @@ std::unique_ptr<TrackbarSkin> TrackbarSkin::Create(HWND window, HBITMAP horizont
     skin->window_ = nullptr;
     return nullptr;  // the destructor clears the current pointer
   }
-  skin->previous_ = reinterpret_cast<WNDPROC>(previous);
+  skin->previous_ = PointerFrom<std::remove_pointer_t<WNDPROC>>(previous);
   return skin;
 }
 
@@ -123,12 +133,12 @@ bool TrackbarSkin::IsOwnTrackbar(HWND child) const {
 }
 
 bool TrackbarSkin::CustomDraw(LPARAM lParam, LRESULT* result) const {
-  const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+  const auto* header = PointerFrom<const NMHDR>(lParam);
   if (header == nullptr || header->code != static_cast<UINT>(NM_CUSTOMDRAW) ||
       !IsOwnTrackbar(header->hwndFrom)) {
     return false;
   }
-  const auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(lParam);
+  const auto* draw = PointerFrom<const NMCUSTOMDRAW>(lParam);
   if (draw->dwDrawStage == CDDS_PREPAINT) {
     *result = CDRF_NOTIFYITEMDRAW;  // ask again for each part
     return true;
