@@ -3,8 +3,26 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace mimicore {
+
+bool DrawsTheSame(const DisplayFrame& a, const DisplayFrame& b) {
+  if (a.meterSegments != b.meterSegments || a.traceCount != b.traceCount ||
+      a.barHeights != b.barHeights || a.statusVisible != b.statusVisible) {
+    return false;
+  }
+  const uint32_t points = std::min<uint32_t>(a.traceCount, kMaxTracePoints);
+  if (!std::equal(a.trace.begin(), a.trace.begin() + points, b.trace.begin())) {
+    return false;
+  }
+  if (!a.statusVisible) {
+    return true;  // no texts are drawn
+  }
+  return a.valueTop == b.valueTop &&
+         strncmp(a.status.title, b.status.title, sizeof a.status.title) == 0 &&
+         strncmp(a.status.value, b.status.value, sizeof a.status.value) == 0;
+}
 
 int32_t MeterSegments(int32_t level) { return std::clamp(level / 5, 0, kMeterMaxSegments); }
 

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "core/status_display.h"
 #include "core/audio_block.h"
+#include "core/status_display.h"
 
 namespace mimicore {
 
@@ -53,6 +53,11 @@ struct DisplayFrame {
   StatusSnapshot status;
   int32_t valueTop = kStatusTextBox.top;
 };
+
+// Whether two frames put the same pixels on the screen: everything drawn
+// is compared, the level and the status's remaining time are not. A quiet
+// room gives the same frame over and over, which need not be drawn again.
+bool DrawsTheSame(const DisplayFrame& a, const DisplayFrame& b);
 
 // Geometry, pure functions of the block and the settings.
 int32_t MeterSegments(int32_t level);

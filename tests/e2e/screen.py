@@ -94,10 +94,11 @@ def off_zero_line_trace(area):
     return int(np.sum(np.abs(rows - ZERO_LINE_Y) > 3))
 
 
-def tall_bars(area):
-    """Bar pixels above the 2-pixel stubs an empty spectrum shows."""
+def tallest_bar(area):
+    """Height of the tallest spectrum bar on the screen (the row at the
+    base itself lies outside the display area)."""
     rows = np.nonzero(is_colour(area, BAR))[0] + DISPLAY_AREA[1]
-    return int(np.sum(rows < BAR_BASE_Y - 2))
+    return int(BAR_BASE_Y - rows.min()) if rows.size else 0
 
 
 def status_text(area):

@@ -193,6 +193,47 @@ TEST(DisplayFrame, StatusIsDrawnUntilItsTimeRunsOut) {
   EXPECT_STREQ(rig.status.Read().title, "TITLE");  // kept, just not shown
 }
 
+TEST(DisplayFrame, DrawsTheSameComparesWhatIsDrawnOnly) {
+  DisplayFrame base;
+  base.traceCount = 2;
+  base.trace[0] = {60, 173};
+  base.trace[1] = {62, 173};
+  base.statusVisible = true;
+  std::strcpy(base.status.value, "REC");
+  struct Case {
+    const char* change;
+    void (*apply)(DisplayFrame&);
+    bool same;
+  } cases[] = {
+      {"nothing", [](DisplayFrame&) {}, true},
+      {"level within a meter cell", [](DisplayFrame& f) { f.level = 3; }, true},
+      {"status time", [](DisplayFrame& f) { f.status.timeMs = 1234; }, true},
+      {"a point beyond the count",
+       [](DisplayFrame& f) {
+         f.trace[5] = {1, 1};
+       },
+       true},
+      {"meter", [](DisplayFrame& f) { f.meterSegments = 1; }, false},
+      {"a trace point", [](DisplayFrame& f) { f.trace[1].y = 174; }, false},
+      {"point count", [](DisplayFrame& f) { f.traceCount = 1; }, false},
+      {"a bar", [](DisplayFrame& f) { f.barHeights[40] = 3; }, false},
+      {"value text", [](DisplayFrame& f) { f.status.value[0] = 'P'; }, false},
+      {"title text", [](DisplayFrame& f) { f.status.title[0] = 'T'; }, false},
+      {"value position", [](DisplayFrame& f) { f.valueTop = 86; }, false},
+      {"status hidden", [](DisplayFrame& f) { f.statusVisible = false; }, false},
+  };
+  for (const Case& c : cases) {
+    DisplayFrame changed = base;
+    c.apply(changed);
+    EXPECT_EQ(DrawsTheSame(base, changed), c.same) << c.change;
+  }
+  DisplayFrame hiddenA = base;
+  DisplayFrame hiddenB = base;
+  hiddenA.statusVisible = hiddenB.statusVisible = false;
+  hiddenB.status.value[0] = 'X';
+  EXPECT_TRUE(DrawsTheSame(hiddenA, hiddenB)) << "hidden texts are not drawn";
+}
+
 TEST(StatusDisplay, LongTextsAreCutNeverOverflow) {
   StatusDisplay status;
   const std::string longTitle(1000, 'T');

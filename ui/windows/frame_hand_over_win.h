@@ -1,7 +1,9 @@
 // Hands the engine's display frames from the capture thread to the window
 // thread. The capture thread never waits and never allocates: it leaves the
 // newest frame in a triple buffer (a newer one replaces a frame not yet
-// drawn) and posts one wake-up message, only when none is pending.
+// drawn) and posts one wake-up message, only when none is pending. A frame
+// that would draw exactly what the last one drew (a quiet room) is not
+// handed over at all, so listening to silence wakes nobody.
 #pragma once
 
 #include <windows.h>
@@ -19,11 +21,19 @@ inline constexpr UINT kFrameReadyMessage = WM_APP + 2;
 
 class FrameHandOver final : public DisplaySink {
  public:
-  // Window thread: where the wake-ups go; null stops them.
-  void Attach(HWND window) { window_.store(window); }
+  // Window thread: where the wake-ups go; null stops them. The next frame
+  // is handed over whatever it shows.
+  void Attach(HWND window) {
+    window_.store(window);
+    resend_.store(true);
+  }
 
   // Capture thread.
   void OnFrame(const DisplayFrame& frame) override {
+    if (!resend_.exchange(false) && DrawsTheSame(frame, last_)) {
+      return;
+    }
+    last_ = frame;
     frames_.Publish(frame);
     const HWND window = window_.load();
     if (window != nullptr && !wakePending_.exchange(true)) {
@@ -44,6 +54,8 @@ class FrameHandOver final : public DisplaySink {
  private:
   std::atomic<HWND> window_{nullptr};
   std::atomic<bool> wakePending_{false};
+  std::atomic<bool> resend_{true};
+  DisplayFrame last_;  // capture thread only
   LatestValue<DisplayFrame> frames_;
 };
 

@@ -323,6 +323,10 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   SetCursor(own);
   SetWindowPos(mainWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
   SetWindowPos(panel, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+  // Windows makes a topmost window's owned windows topmost with it, above
+  // their owner; said explicitly, the main window stays in front of the
+  // panel also where that is not done for us.
+  SetWindowPos(mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
   p.panel.Show(SW_SHOW);
   p.main.Show(SW_SHOW);
   UpdateWindow(panel);
@@ -332,6 +336,7 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
 }
 
 void SkinnedWindows::Release() {
+  shownFrameValid_ = false;
   links_.frames.Attach(nullptr);
   panelForPosts_.store(nullptr);
   parts_.reset();
@@ -387,6 +392,11 @@ void SkinnedWindows::PaintMain() {
     BitBlt(dc, 0, 0, kMainWidth, kMainHeight, p.mainSkin.Dc(), 0, 0, SRCCOPY);
   }
   EndPaint(p.main.Window(), &ps);
+  // A quiet room sends no new frames: the display is drawn again from the
+  // last one rather than left bare.
+  if (shownFrameValid_) {
+    DrawFrame(shownFrame_, p.surfaces);
+  }
 }
 
 void SkinnedWindows::PaintPanel() {
@@ -398,6 +408,9 @@ void SkinnedWindows::PaintPanel() {
   }
   EndPaint(p.panel.Window(), &ps);
   DrawThresholdMarker();
+  if (shownFrameValid_) {
+    DrawFrame(shownFrame_, p.surfaces);  // the meter as the last frame left it
+  }
 }
 
 void SkinnedWindows::DrawThresholdMarker() {
@@ -419,8 +432,9 @@ void SkinnedWindows::DrawThresholdMarker() {
 }
 
 void SkinnedWindows::DrawLatestFrame() {
-  if (links_.frames.Take(frame_) && parts_->surfaces.backBuffer != nullptr) {
-    DrawFrame(frame_, parts_->surfaces);
+  if (links_.frames.Take(shownFrame_) && parts_->surfaces.backBuffer != nullptr) {
+    DrawFrame(shownFrame_, parts_->surfaces);
+    shownFrameValid_ = true;
   }
 }
 

@@ -93,7 +93,9 @@ class SkinnedWindows final : public ControlsView {
   std::atomic<HWND> panelForPosts_{nullptr};
   std::unique_ptr<Parts> parts_;
   const char* failedStep_ = nullptr;
-  DisplayFrame frame_;  // the frame being drawn; window thread only
+  // Window thread only: the frame on the screen.
+  DisplayFrame shownFrame_;
+  bool shownFrameValid_ = false;
 };
 
 }  // namespace mimicore
