@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "core/status_display.h"
 #include "core/audio_block.h"
+#include "core/status_display.h"
 #include "engine/biquad_filter.h"
 #include "engine/display_frame.h"
 #include "engine/echo_effect.h"

@@ -11,9 +11,9 @@
 #include <regex>
 #include <sstream>
 
+#include "audio/wav_file.h"
 #include "engine/take_ring.h"
 #include "support.h"
-#include "audio/wav_file.h"
 
 namespace mimicore {
 namespace {

@@ -16,13 +16,13 @@
 #include <system_error>
 #include <vector>
 
-#include "core/status_display.h"
+#include "audio/wav_file.h"
 #include "core/audio_block.h"
+#include "core/status_display.h"
 #include "engine/platform.h"
 #include "engine/take_ring.h"
 #include "engine/voice_engine.h"
 #include "settings/engine_settings.h"
-#include "audio/wav_file.h"
 
 namespace mimicore::render {
 
