@@ -158,6 +158,11 @@ def piecewise_match(target, take, offset, piece=FRAME * 10, reach=2 * FRAME):
         expected = offset + start + reach
         low = max(expected - reach, 0)
         region = padded[low : expected + len(part) + reach]
+        if len(region) < len(part):
+            # A fit that puts the piece before the target's start: nothing
+            # to compare with, so it matches nowhere.
+            weight += energy
+            continue
         corr = np.correlate(region, part, mode="valid")
         power = np.concatenate(([0.0], np.cumsum(region * region)))
         window = power[len(part) :] - power[: -len(part)]

@@ -74,6 +74,13 @@ class PiecewiseMatchTest(unittest.TestCase):
         _, offset = sound.best_match(phrase, other)
         self.assertLess(sound.piecewise_match(phrase, other, offset)[0], 0.2)
 
+    def test_a_fit_before_the_phrase_starts_is_no_match_not_an_error(self):
+        # best_match may place a take that starts early before the phrase.
+        phrase = voice(1.0)
+        take = np.concatenate((voice(0.3, seed=5), phrase))
+        match, _ = sound.piecewise_match(phrase, take, -int(0.3 * RATE) - 3 * sound.FRAME)
+        self.assertLess(match, 0.9)
+
     def test_pieces_out_of_order_do_not_match(self):
         phrase = voice(2.0)
         half = len(phrase) // 2
