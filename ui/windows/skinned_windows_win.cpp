@@ -439,44 +439,35 @@ void SkinnedWindows::DrawLatestFrame() {
 }
 
 LRESULT CALLBACK SkinnedWindows::MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Route(true, window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK SkinnedWindows::PanelProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
+  return Route(false, window, message, wParam, lParam);
+}
+
+LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wParam,
+                              LPARAM lParam) {
   SkinnedWindows* self = g_current;
   if (self == nullptr || self->parts_ == nullptr) {
     return DefaultWindowProc(window, message, wParam, lParam);
   }
   switch (message) {
     case kFrameReadyMessage:
-      self->DrawLatestFrame();
-      return 0;
-    case WM_PAINT:
-      self->PaintMain();
-      break;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      break;
-    case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) {
-        PostQuitMessage(0);
+      if (isMain) {
+        self->DrawLatestFrame();
+        return 0;
       }
       break;
-    default:
-      break;
-  }
-  self->parts_->mainList.Dispatch(window, message, wParam, lParam);
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-LRESULT CALLBACK SkinnedWindows::PanelProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
-  SkinnedWindows* self = g_current;
-  if (self == nullptr || self->parts_ == nullptr) {
-    return DefaultWindowProc(window, message, wParam, lParam);
-  }
-  switch (message) {
     case kControlsChangedMessage:
-      self->ShowHandedOver();
-      return 0;
+      if (!isMain) {
+        self->ShowHandedOver();
+        return 0;
+      }
+      break;
     case WM_PAINT:
-      self->PaintPanel();
+      isMain ? self->PaintMain() : self->PaintPanel();
       break;
     case WM_DESTROY:
       PostQuitMessage(0);
@@ -489,7 +480,10 @@ LRESULT CALLBACK SkinnedWindows::PanelProc(HWND window, UINT message, WPARAM wPa
     default:
       break;
   }
-  self->parts_->panelList.Dispatch(window, message, wParam, lParam);
+  // Every message reaches the window's controls: they follow the mouse
+  // and redraw themselves on WM_PAINT.
+  (isMain ? self->parts_->mainList : self->parts_->panelList)
+      .Dispatch(window, message, wParam, lParam);
   return DefWindowProcA(window, message, wParam, lParam);
 }
 

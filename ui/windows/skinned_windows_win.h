@@ -77,6 +77,8 @@ class SkinnedWindows final : public ControlsView {
  private:
   static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Both windows' messages, with what differs between them chosen here.
+  static LRESULT Route(bool isMain, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                   const std::function<void()>& pump);
   bool Fail(const char* what);
