@@ -1,27 +1,21 @@
-// The control base, the control list and the bitmap button, with real GDI
-// and a real (hidden) owner window.
+// The control list and the bitmap button, whose hit test is the one every
+// control has, with real GDI and a real (hidden) owner window; and what
+// every control gives back.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
 #include <vector>
 
-#include "controls_support.h"
+#include "gdi_support.h"
 #include "ui/controls/bitmap_button_win.h"
 #include "ui/controls/control_win.h"
+#include "ui/controls/rotary_knob_win.h"
+#include "ui/controls/trackbar_skin_win.h"
 
-namespace mimicore {
+namespace mimicore::testing {
 namespace {
-
-using testing::Canvas;
-using testing::HiddenWindow;
-using testing::MakeBitmap;
-using testing::Notification;
-using testing::TakeNotifications;
-
-LPARAM At(int32_t x, int32_t y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 // A control that notes each message it is offered and claims the pointer
 // as told.
@@ -36,251 +30,172 @@ struct Probe : Control {
   bool claims;
 };
 
-TEST(ControlList, GrowsByDoublingAndKeepsTheOrder) {
+TEST(ControlList, GrowsByDoublingKeepsTheOrderAndDispatchStopsAtTheFirstClaimButForPaint) {
   std::vector<int> log;
+  std::vector<int> order;
   std::vector<std::unique_ptr<Probe>> probes;
   ControlList list;
-  EXPECT_EQ(list.Capacity(), 0);
   EXPECT_FALSE(list.Add(nullptr));
   for (int i = 0; i < 33; ++i) {
     probes.push_back(std::make_unique<Probe>(&log, i, false));
     ASSERT_TRUE(list.Add(probes.back().get()));
-    const int expected = i < 16 ? 16 : i < 32 ? 32 : 64;
-    ASSERT_EQ(list.Capacity(), expected) << "after " << i + 1;
+    ASSERT_EQ(list.Capacity(), i < 16 ? 16 : i < 32 ? 32 : 64) << "after " << i + 1;
+    order.push_back(i);
   }
-  EXPECT_EQ(list.Count(), 33);
-  for (int i = 0; i < 33; ++i) {
-    EXPECT_EQ(list.At(i), probes[i].get());
-  }
-  EXPECT_EQ(list.At(33), nullptr);
-  EXPECT_EQ(list.At(-1), nullptr);
-  EXPECT_NE(probes[0]->id, probes[1]->id);
-  EXPECT_EQ(probes[0]->id, reinterpret_cast<WPARAM>(static_cast<Control*>(probes[0].get())));
+  EXPECT_FALSE(list.Dispatch(nullptr, WM_MOUSEMOVE, 0, 0));
+  EXPECT_EQ(log, order);
+  probes[1]->claims = probes[2]->claims = true;
+  log.clear();
+  EXPECT_TRUE(list.Dispatch(nullptr, WM_LBUTTONDOWN, 0, 0));
+  EXPECT_EQ(log, (std::vector<int>{0, 1}));
+  log.clear();
+  EXPECT_TRUE(list.Dispatch(nullptr, WM_PAINT, 0, 0));
+  EXPECT_EQ(log, order);
 }
 
-TEST(ControlList, DispatchStopsAtTheFirstClaimButPaintReachesEveryControl) {
-  struct Case {
-    std::vector<bool> claims;
-    UINT message;
-    std::vector<int> offered;
-    bool result;
-  };
-  const Case cases[] = {
-      {{false, true, true}, WM_MOUSEMOVE, {0, 1}, true},
-      {{true, true}, WM_LBUTTONDOWN, {0}, true},
-      {{false, false}, WM_MOUSEMOVE, {0, 1}, false},
-      {{true, false, true}, WM_PAINT, {0, 1, 2}, true},
-      {{false, false}, WM_PAINT, {0, 1}, false},
-      {{}, WM_MOUSEMOVE, {}, false},
-  };
-  for (const Case& c : cases) {
-    std::vector<int> log;
-    std::vector<std::unique_ptr<Probe>> probes;
-    ControlList list;
-    for (size_t i = 0; i < c.claims.size(); ++i) {
-      probes.push_back(std::make_unique<Probe>(&log, int(i), c.claims[i]));
-      list.Add(probes.back().get());
-    }
-    EXPECT_EQ(list.Dispatch(nullptr, c.message, 0, 0), c.result) << c.message;
-    EXPECT_EQ(log, c.offered) << c.message;
-  }
-}
-
-TEST(Control, HitTestExcludesTheRightAndBottomEdgeAndUsesTheRegionWhenThereIsOne) {
-  Control plain;
-  plain.bounds = {10, 20, 30, 40};
-  Control shaped;
-  shaped.bounds = {10, 20, 30, 40};
-  HRGN region = CreateRectRgn(10, 20, 15, 25);
-  shaped.region = region;
-  struct Case {
-    int32_t x, y;
-    bool plain, shaped;
-  };
-  const Case cases[] = {
-      {10, 20, true, true},   {29, 39, true, false},     {30, 25, false, false},
-      {15, 40, false, false}, {9, 25, false, false},     {14, 24, true, true},
-      {15, 24, true, false},  {65535, 25, false, false}, {12, 65535, false, false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(plain.HitTest(c.x, c.y), c.plain) << c.x << "," << c.y;
-    EXPECT_EQ(shaped.HitTest(c.x, c.y), c.shaped) << c.x << "," << c.y;
-  }
-  DeleteObject(region);
-}
-
-// The button tests: a 16 x 16 button at (20, 10), bounds (20, 10, 35, 25),
-// red, green and blue for its three states.
-constexpr COLORREF kNormalColour = RGB(200, 0, 0);
-constexpr COLORREF kHoverColour = RGB(0, 200, 0);
-constexpr COLORREF kPressedColour = RGB(0, 0, 200);
+// 16 x 16 buttons, red, green and blue for their three states.
+constexpr COLORREF kColours[] = {0, RGB(200, 0, 0), RGB(0, 200, 0), RGB(0, 0, 200)};
 constexpr COLORREF kPaper = RGB(240, 240, 240);
 
 class ButtonTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_NE(owner.Get(), nullptr);
-    ReleaseCapture();
+  bool Make(BitmapButton& button, int32_t x, HRGN region = nullptr) {
+    return button.SetupAt(x, 10, region, MakeBitmap(16, 16, kColours[kNormal]), nullptr,
+                          MakeBitmap(16, 16, kColours[kHover]), nullptr,
+                          MakeBitmap(16, 16, kColours[kPressed]), nullptr, owner.Get(),
+                          canvas.Dc());
   }
-  void TearDown() override { ReleaseCapture(); }
-  bool Make(BitmapButton& button, int32_t x, int32_t y, HRGN region = nullptr) {
-    return button.SetupAt(x, y, region, MakeBitmap(16, 16, kNormalColour), nullptr,
-                          MakeBitmap(16, 16, kHoverColour), nullptr,
-                          MakeBitmap(16, 16, kPressedColour), nullptr, owner.Get(), canvas.Dc());
-  }
-  bool Captured() const { return GetCapture() == owner.Get(); }
 
   HiddenWindow owner{100, 100, 300, 200};
   Canvas canvas{300, 200, kPaper};
 };
 
-TEST_F(ButtonTest, SetupAtTakesTheBoundsFromTheBitmapAndDrawsAllOfIt) {
-  BitmapButton button;
-  ASSERT_TRUE(Make(button, 245, 40));
-  EXPECT_EQ(button.bounds.left, 245);
-  EXPECT_EQ(button.bounds.top, 40);
-  EXPECT_EQ(button.bounds.right, 260);
-  EXPECT_EQ(button.bounds.bottom, 55);
-  button.Draw();
-  EXPECT_EQ(canvas.At(245, 40), kNormalColour);
-  EXPECT_EQ(canvas.At(260, 55), kNormalColour);
-  EXPECT_EQ(canvas.At(261, 55), kPaper);
-  EXPECT_EQ(canvas.At(260, 56), kPaper);
-  EXPECT_EQ(canvas.At(244, 40), kPaper);
-  EXPECT_TRUE(button.HitTest(259, 54));
-  EXPECT_FALSE(button.HitTest(260, 54));
-}
-
 TEST_F(ButtonTest, StateTable) {
+  // The buttons' bounds are (20, 10, 35, 25), (-5, 10, 10, 25), and the
+  // first again but hit only in its region, (20, 10) to (27, 17).
+  enum Which { kPlain, kLeftOfTheWindow, kShaped };
   struct Step {
+    Which button;
     UINT message;
     int32_t x, y;
     int32_t state;
     bool captured;
-    std::vector<UINT> posted;
+    UINT posted;
   };
-  struct Sequence {
-    const char* name;
-    int32_t left;
-    std::vector<Step> steps;
+  const Step steps[] = {
+      // Press inside, release outside.
+      {kPlain, WM_MOUSEMOVE, 25, 15, kHover, true, 0},
+      {kPlain, WM_MOUSEMOVE, 26, 16, kHover, true, 0},
+      {kPlain, WM_LBUTTONDOWN, 25, 15, kPressed, true, WM_CONTROL_PRESSED},
+      {kPlain, WM_MOUSEMOVE, 100, 100, kPressed, true, 0},
+      {kPlain, WM_LBUTTONUP, 100, 100, kNormal, false, WM_CONTROL_CLICKED},
+      // Press and release inside, then leave.
+      {kPlain, WM_LBUTTONDOWN, 25, 15, kPressed, false, WM_CONTROL_PRESSED},
+      {kPlain, WM_LBUTTONUP, 26, 16, kHover, true, WM_CONTROL_CLICKED},
+      {kPlain, WM_MOUSEMOVE, 36, 16, kNormal, false, 0},
+      {kPlain, WM_LBUTTONUP, 25, 15, kNormal, false, 0},
+      // The right and bottom edges are outside, the left and top inside.
+      {kPlain, WM_MOUSEMOVE, 35, 15, kNormal, false, 0},
+      {kPlain, WM_MOUSEMOVE, 34, 24, kHover, true, 0},
+      {kPlain, WM_MOUSEMOVE, 25, 25, kNormal, false, 0},
+      {kPlain, WM_MOUSEMOVE, 20, 10, kHover, true, 0},
+      {kPlain, WM_MOUSEMOVE, 19, 10, kNormal, false, 0},
+      // A point left of the window under capture: were x read as signed,
+      // 65535 would be -1 and inside this button.
+      {kLeftOfTheWindow, WM_MOUSEMOVE, 2, 15, kHover, true, 0},
+      {kLeftOfTheWindow, WM_MOUSEMOVE, 65535, 15, kNormal, false, 0},
+      {kLeftOfTheWindow, WM_LBUTTONDOWN, 65535, 15, kNormal, false, 0},
+      // Outside the region but inside the rectangle, which is drawn whole.
+      {kShaped, WM_LBUTTONDOWN, 30, 20, kNormal, false, 0},
+      {kShaped, WM_LBUTTONDOWN, 22, 12, kPressed, false, WM_CONTROL_PRESSED},
   };
-  const Sequence sequences[] = {
-      {"press inside, release outside",
-       20,
-       {{WM_MOUSEMOVE, 25, 15, kHover, true, {}},
-        {WM_LBUTTONDOWN, 25, 15, kPressed, true, {WM_CONTROL_PRESSED}},
-        {WM_MOUSEMOVE, 100, 100, kPressed, true, {}},
-        {WM_LBUTTONUP, 100, 100, kNormal, false, {WM_CONTROL_CLICKED}}}},
-      {"press and release inside, then leave",
-       20,
-       {{WM_LBUTTONDOWN, 25, 15, kPressed, false, {WM_CONTROL_PRESSED}},
-        {WM_LBUTTONUP, 26, 16, kHover, true, {WM_CONTROL_CLICKED}},
-        {WM_MOUSEMOVE, 36, 16, kNormal, false, {}},
-        {WM_LBUTTONUP, 25, 15, kNormal, false, {}}}},
-      {"the right and bottom edges",
-       20,
-       {{WM_MOUSEMOVE, 35, 15, kNormal, false, {}},
-        {WM_MOUSEMOVE, 34, 24, kHover, true, {}},
-        {WM_MOUSEMOVE, 25, 25, kNormal, false, {}},
-        {WM_MOUSEMOVE, 20, 10, kHover, true, {}}}},
-      // Were x read as signed, 65535 would be -1 and inside this button.
-      {"a point left of the window under capture",
-       -5,
-       {{WM_MOUSEMOVE, 2, 15, kHover, true, {}},
-        {WM_MOUSEMOVE, 65535, 15, kNormal, false, {}},
-        {WM_LBUTTONDOWN, 65535, 15, kNormal, false, {}},
-        {WM_LBUTTONUP, 65535, 15, kNormal, false, {}}}},
-  };
-  const COLORREF colours[] = {0, kNormalColour, kHoverColour, kPressedColour};
-  for (const Sequence& sequence : sequences) {
-    SCOPED_TRACE(sequence.name);
-    BitmapButton button;
-    ASSERT_TRUE(Make(button, sequence.left, 10));
-    for (const Step& step : sequence.steps) {
-      const LPARAM where = At(step.x, step.y);
-      button.HandleMessage(owner.Get(), step.message, 0, where);
-      SCOPED_TRACE(::testing::Message() << step.message << " at " << step.x << "," << step.y);
-      EXPECT_EQ(button.State(), step.state);
-      EXPECT_EQ(Captured(), step.captured);
-      std::vector<Notification> expected;
-      for (UINT m : step.posted) {
-        expected.push_back({m, button.id, where});
-      }
-      EXPECT_EQ(TakeNotifications(owner.Get()), expected);
-      button.Draw();
-      EXPECT_EQ(canvas.At(button.bounds.right, 10), colours[step.state]);
-      EXPECT_EQ(canvas.At(button.bounds.right, 25), colours[step.state]);
-    }
+  GdiObject region(CreateRectRgn(20, 10, 28, 18));
+  BitmapButton buttons[3];
+  ASSERT_TRUE(Make(buttons[kPlain], 20) && Make(buttons[kLeftOfTheWindow], -5) &&
+              Make(buttons[kShaped], 20, region.Region()));
+  for (const Step& step : steps) {
+    SCOPED_TRACE(::testing::Message() << step.message << " at " << step.x << "," << step.y);
+    BitmapButton& button = buttons[step.button];
+    // The bottom-right pixel is drawn, though it does not hit.
+    const POINT corner{button.bounds.right, button.bounds.bottom};
+    SetPixel(canvas.Dc(), corner.x, corner.y, kPaper);
+    const int32_t before = button.State();
+    const LPARAM where = MouseAt(step.x, step.y);
+    button.HandleMessage(owner.Get(), step.message, 0, where);
+    EXPECT_EQ(button.State(), step.state);
+    EXPECT_EQ(GetCapture() == owner.Get(), step.captured);
+    EXPECT_EQ(TakeNotifications(owner.Get()), Posted(step.posted, button.id, where));
+    // Redrawn on every change of state, and only then.
+    const COLORREF shown = before != step.state ? kColours[step.state] : kPaper;
+    EXPECT_EQ(canvas.At(corner.x, corner.y), shown);
   }
 }
 
-TEST_F(ButtonTest, ASecondMoveInsideWhileHoverDoesNotRedraw) {
+TEST_F(ButtonTest, LeavingKeepsACaptureAnotherWindowTookMeanwhile) {
+  HiddenWindow other{0, 0, 50, 50};
   BitmapButton button;
-  ASSERT_TRUE(Make(button, 20, 10));
-  button.HandleMessage(owner.Get(), WM_MOUSEMOVE, 0, At(25, 15));
-  ASSERT_EQ(canvas.At(20, 10), kHoverColour);
-  SetPixel(canvas.Dc(), 20, 10, kPaper);
-  button.HandleMessage(owner.Get(), WM_MOUSEMOVE, 0, At(26, 16));
-  EXPECT_EQ(canvas.At(20, 10), kPaper);
-  EXPECT_EQ(button.State(), kHover);
+  ASSERT_TRUE(Make(button, 20));
+  button.HandleMessage(owner.Get(), WM_MOUSEMOVE, 0, MouseAt(25, 15));
+  ASSERT_EQ(GetCapture(), owner.Get());
+  SetCapture(other.Get());
+  button.HandleMessage(owner.Get(), WM_MOUSEMOVE, 0, MouseAt(100, 100));
+  EXPECT_EQ(button.State(), kNormal);
+  EXPECT_EQ(GetCapture(), other.Get());
 }
 
-TEST_F(ButtonTest, ARegionShapedButtonIgnoresPressesOutsideItsRegionButDrawsItsRectangle) {
-  HRGN region = CreateRectRgn(20, 10, 28, 18);
-  {
-    BitmapButton button;
-    ASSERT_TRUE(Make(button, 20, 10, region));
-    button.HandleMessage(owner.Get(), WM_LBUTTONDOWN, 0, At(30, 20));
-    EXPECT_EQ(button.State(), kNormal);
-    EXPECT_TRUE(TakeNotifications(owner.Get()).empty());
-    button.HandleMessage(owner.Get(), WM_PAINT, 0, 0);
-    EXPECT_EQ(canvas.At(35, 25), kNormalColour);
-    button.HandleMessage(owner.Get(), WM_LBUTTONDOWN, 0, At(22, 12));
-    EXPECT_EQ(button.State(), kPressed);
-    EXPECT_EQ(TakeNotifications(owner.Get()).size(), 1U);
-  }
-  DeleteObject(region);
-}
-
-TEST_F(ButtonTest, HandleMessageTellsWhetherThePointerIsOverTheButton) {
+TEST_F(ButtonTest, HandleMessageAnswersWhetherThePointerIsOverTheButton) {
   BitmapButton button;
-  ASSERT_TRUE(Make(button, 20, 10));
-  struct Case {
-    int32_t x, y;
-    bool over;
-  };
-  for (const Case& c : {Case{25, 15, true}, Case{35, 15, false}, Case{-3, 15, false}}) {
-    if (!testing::PutPointer(owner.Get(), c.x, c.y)) {
+  ASSERT_TRUE(Make(button, 20));
+  for (const int32_t x : {25, 35, -3}) {
+    if (!PutPointer(owner.Get(), x, 15)) {
       GTEST_SKIP() << "the pointer cannot be moved on this display";
     }
     // The answer comes from the pointer, not from the message's point.
-    EXPECT_EQ(button.HandleMessage(owner.Get(), WM_TIMER, 0, At(25, 15)), c.over) << c.x;
+    EXPECT_EQ(button.HandleMessage(owner.Get(), WM_TIMER, 0, MouseAt(25, 15)), x == 25) << x;
   }
 }
 
-TEST_F(ButtonTest, SetupTakesTheBitmapsAlsoWhenItFailsAndASecondSetupLeaksNothing) {
+// Setup owns what it is given also when it fails; a second setup and the
+// destructors give back all that the first made.
+TEST(Controls, EveryGdiObjectIsGivenBack) {
+  HiddenWindow owner{0, 0, 100, 100};
+  Canvas canvas{100, 100, kPaper};
   const GdiLiveCounts before = LiveGdiCounts();
+  const HBITMAP refused[] = {MakeBitmap(16, 16, 0), MakeBitmap(16, 16, 0), MakeBitmap(4, 4, 0),
+                             MakeBitmap(11, 19, 0), MakeBitmap(11, 19, 0)};
+  HBITMAP same = MakeBitmap(16, 16, 0);
   {
     BitmapButton button;
-    HBITMAP hover = MakeBitmap(16, 16, kHoverColour);
-    EXPECT_FALSE(button.SetupAt(0, 0, nullptr, nullptr, nullptr, hover, nullptr, nullptr, nullptr,
-                                owner.Get(), canvas.Dc()));
-    EXPECT_EQ(GetObjectType(hover), 0U) << "the hover bitmap was not deleted";
+    RotaryKnob knob;
+    EXPECT_FALSE(button.SetupAt(0, 0, nullptr, nullptr, nullptr, refused[0], nullptr, nullptr,
+                                nullptr, owner.Get(), canvas.Dc()));
+    EXPECT_FALSE(knob.SetupAt(0, 0, nullptr, 0, nullptr, nullptr, refused[1], nullptr, nullptr,
+                              nullptr, owner.Get(), canvas.Dc()));
+    // Empty bounds would give a 1 x 1 monochrome surface, not a knob.
+    EXPECT_FALSE(knob.Setup(RECT{10, 10, 9, 9}, nullptr, 0, refused[2], nullptr, nullptr, nullptr,
+                            nullptr, nullptr, owner.Get(), canvas.Dc()));
+    EXPECT_EQ(TrackbarSkin::Create(nullptr, refused[3], MakeBitmap(19, 11, 0), nullptr), nullptr);
+    EXPECT_EQ(TrackbarSkin::Create(owner.Get(), refused[4], nullptr, nullptr), nullptr);
+    for (HBITMAP bitmap : refused) {
+      EXPECT_EQ(GetObjectType(bitmap), 0U);
+    }
     EXPECT_EQ(LiveGdiCounts(), before);
-    button.Draw();  // nothing to draw with, and no fault
-    EXPECT_EQ(canvas.At(0, 0), kPaper);
-
-    ASSERT_TRUE(Make(button, 20, 10));
-    const GdiLiveCounts once = LiveGdiCounts();
-    ASSERT_TRUE(Make(button, 40, 10));
-    EXPECT_EQ(LiveGdiCounts(), once);
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(button.SetupAt(0, 0, nullptr, MakeBitmap(16, 16, 0), nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, owner.Get(), canvas.Dc()));
+      ASSERT_TRUE(knob.SetupAt(0, 0, nullptr, 0, MakeBitmap(34, 30, 0), nullptr, nullptr, nullptr,
+                               nullptr, nullptr, owner.Get(), canvas.Dc()));
+    }
     // One handle for every state is owned once.
-    HBITMAP same = MakeBitmap(16, 16, kNormalColour);
     ASSERT_TRUE(button.SetupAt(0, 0, nullptr, same, nullptr, same, nullptr, same, nullptr,
                                owner.Get(), canvas.Dc()));
+    const auto skin = TrackbarSkin::Create(owner.Get(), MakeBitmap(11, 19, 0),
+                                           MakeBitmap(19, 11, 0), canvas.Dc());
+    ASSERT_NE(skin, nullptr);
   }
   EXPECT_EQ(LiveGdiCounts(), before);
+  EXPECT_EQ(GetObjectType(same), 0U);
 }
 
 }  // namespace
-}  // namespace mimicore
+}  // namespace mimicore::testing

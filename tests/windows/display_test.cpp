@@ -9,29 +9,18 @@
 #include <cstring>
 #include <optional>
 
+#include "gdi_support.h"
 #include "ui/controls/gdi_guards_win.h"
 
 namespace mimicore {
 namespace {
 
+using testing::Canvas;
+
 constexpr COLORREF kSkin = RGB(10, 20, 30);
 constexpr COLORREF kPanelSkin = RGB(200, 200, 200);
 constexpr COLORREF kLit = RGB(0, 255, 0);
 constexpr COLORREF kWindow = RGB(255, 0, 255);
-
-struct Canvas {
-  Surface surface;
-  Canvas(int w, int h, COLORREF fill) {
-    HDC screen = GetDC(nullptr);
-    surface.Create(screen, CreateCompatibleBitmap(screen, w, h));
-    ReleaseDC(nullptr, screen);
-    GdiObject brush(CreateSolidBrush(fill));
-    RECT all{0, 0, w, h};
-    FillRect(surface.Dc(), &all, static_cast<HBRUSH>(brush.Get()));
-  }
-  [[nodiscard]] HDC Dc() const { return surface.Dc(); }
-  [[nodiscard]] COLORREF At(int x, int y) const { return GetPixel(surface.Dc(), x, y); }
-};
 
 // Everything a frame is drawn with, each surface filled with its own colour.
 struct Display {
