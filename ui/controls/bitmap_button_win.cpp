@@ -48,33 +48,6 @@ void BitmapButton::Draw(HDC hdc) {
   memory_.Restore();
 }
 
-void BitmapButton::OnHover(int32_t /*x*/, int32_t /*y*/) {
-  if (pointer_.State() == kHover) {
-    return;
-  }
-  pointer_.Enter(kHover);
-  Draw();
-  pointer_.TakeCapture();
-}
-
-void BitmapButton::OnPress(int32_t /*x*/, int32_t /*y*/, int32_t /*flags*/) {
-  if (pointer_.State() == kPressed) {
-    return;
-  }
-  pointer_.Enter(kPressed);
-  Draw();
-}
-
-void BitmapButton::OnRelease(int32_t x, int32_t y, int32_t /*flags*/) {
-  if (HitTest(x, y)) {
-    OnHover(x, y);
-    return;
-  }
-  pointer_.Enter(kNormal);
-  Draw();
-  pointer_.DropCapture();
-}
-
 bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
   const int32_t x = MouseX(lParam);
   const int32_t y = MouseY(lParam);

@@ -11,7 +11,7 @@
 
 namespace mimicore {
 
-class BitmapButton : public Control {
+class BitmapButton : public PointerControl {
  public:
   BitmapButton() = default;
   ~BitmapButton() override;
@@ -27,12 +27,8 @@ class BitmapButton : public Control {
   bool SetupAt(int32_t x, int32_t y, HRGN region, HBITMAP normal, HCURSOR normalCursor,
                HBITMAP hover, HCURSOR hoverCursor, HBITMAP pressed, HCURSOR pressedCursor,
                HWND owner, HDC target);
-  [[nodiscard]] int32_t State() const { return pointer_.State(); }
 
   void Draw(HDC hdc = nullptr) override;
-  void OnHover(int32_t x, int32_t y) override;
-  void OnPress(int32_t x, int32_t y, int32_t flags) override;
-  void OnRelease(int32_t x, int32_t y, int32_t flags) override;
   bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
@@ -41,7 +37,6 @@ class BitmapButton : public Control {
   StateBitmaps bitmaps_;  // declared before the context they are selected into
   MemoryDc memory_;
   HDC target_ = nullptr;
-  PointerStates pointer_;
 };
 
 }  // namespace mimicore

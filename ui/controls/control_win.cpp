@@ -144,4 +144,31 @@ bool BitmapSize(HBITMAP bitmap, SIZE* size) {
   return true;
 }
 
+void PointerControl::OnHover(int32_t /*x*/, int32_t /*y*/) {
+  if (pointer_.State() == kHover) {
+    return;
+  }
+  pointer_.Enter(kHover);
+  Draw();
+  pointer_.TakeCapture();
+}
+
+void PointerControl::OnPress(int32_t /*x*/, int32_t /*y*/, int32_t /*flags*/) {
+  if (pointer_.State() == kPressed) {
+    return;
+  }
+  pointer_.Enter(kPressed);
+  Draw();
+}
+
+void PointerControl::OnRelease(int32_t x, int32_t y, int32_t /*flags*/) {
+  if (HitTest(x, y)) {
+    OnHover(x, y);
+    return;
+  }
+  pointer_.Enter(kNormal);
+  Draw();
+  pointer_.DropCapture();
+}
+
 }  // namespace mimicore

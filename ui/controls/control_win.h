@@ -80,6 +80,25 @@ class PointerStates {
   ControlState state_ = kNormal;
 };
 
+// A control that follows the pointer through Normal, Hover and Pressed:
+// the button and the knob move between their states the same way and
+// differ only in how they draw and what a message means to them.
+class PointerControl : public Control {
+ public:
+  [[nodiscard]] int32_t State() const { return pointer_.State(); }
+
+  // Hover: cursor, redraw, capture taken (once).
+  void OnHover(int32_t x, int32_t y) override;
+  // Pressed: cursor, redraw; the capture is left as it is.
+  void OnPress(int32_t x, int32_t y, int32_t flags) override;
+  // Back to Hover when the pointer is still over the control, else Normal
+  // with the capture given back.
+  void OnRelease(int32_t x, int32_t y, int32_t flags) override;
+
+ protected:
+  PointerStates pointer_;
+};
+
 // The pictures of the three states, owned. A missing hover or pressed
 // picture shows the normal one; a handle given twice is owned once, since
 // deleting it twice could delete an unrelated object that reused it.

@@ -123,33 +123,6 @@ void RotaryKnob::Draw(HDC hdc) {
   BitBlt(target, bounds.left, bounds.top, w, h, composed, 0, 0, SRCCOPY);
 }
 
-void RotaryKnob::OnHover(int32_t /*x*/, int32_t /*y*/) {
-  if (pointer_.State() == kHover) {
-    return;
-  }
-  pointer_.Enter(kHover);
-  Draw();
-  pointer_.TakeCapture();
-}
-
-void RotaryKnob::OnPress(int32_t /*x*/, int32_t /*y*/, int32_t /*flags*/) {
-  if (pointer_.State() == kPressed) {
-    return;
-  }
-  pointer_.Enter(kPressed);
-  Draw();
-}
-
-void RotaryKnob::OnRelease(int32_t x, int32_t y, int32_t /*flags*/) {
-  if (HitTest(x, y)) {
-    OnHover(x, y);
-    return;
-  }
-  pointer_.Enter(kNormal);
-  Draw();
-  pointer_.DropCapture();
-}
-
 void RotaryKnob::EndDrag(LPARAM lParam) {
   dragging_ = false;
   if (pointer_.State() == kPressed) {

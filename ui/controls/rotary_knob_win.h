@@ -13,7 +13,7 @@
 
 namespace mimicore {
 
-class RotaryKnob : public Control {
+class RotaryKnob : public PointerControl {
  public:
   RotaryKnob() = default;
   ~RotaryKnob() override;
@@ -36,12 +36,8 @@ class RotaryKnob : public Control {
   // |v| is the current value. Before setup it only stores the value.
   void SetPosition(int32_t v);
   [[nodiscard]] int32_t Value() const { return value_; }
-  [[nodiscard]] int32_t State() const { return pointer_.State(); }
 
   void Draw(HDC hdc = nullptr) override;
-  void OnHover(int32_t x, int32_t y) override;
-  void OnPress(int32_t x, int32_t y, int32_t flags) override;
-  void OnRelease(int32_t x, int32_t y, int32_t flags) override;
   bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // In the knob's own coordinates; the owner may change both after setup.
@@ -67,7 +63,6 @@ class RotaryKnob : public Control {
 
   HDC target_ = nullptr;
   COLORREF needleColour_ = 0;
-  PointerStates pointer_;
   int32_t value_ = 0;
   POINT anchor_{};
   bool dragging_ = false;
