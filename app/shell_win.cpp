@@ -1,6 +1,7 @@
 #include "app/shell_win.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <array>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "app/lock_lights.h"
 #include "app/lock_lights_win.h"
+#include "app/manual_path.h"
 #include "app/panel_slide.h"
 #include "app/platform_win.h"
 #include "app/startup.h"
@@ -38,19 +40,49 @@ constexpr const char* kMutexName = "MimiMut";
 // The windows are built and released by the start-up and shut-down steps;
 // their object only outlives them.
 VoiceEngine& Engine();
+PanelSlide& Slide();
 EngineSettings g_settings;
 AppSettings g_app;
 StatusDisplay g_status;
 WaveInDevice g_capture;
 WaveOutDevice g_playback;
 FrameHandOver g_frames;
-SkinnedWindows g_windows(WindowLinks{g_settings, g_app, Engine(), g_frames});
+// The program's folder with its trailing backslash (the manual lives below
+// it); empty when it could not be read.
+std::array<char, MAX_PATH> g_moduleDirectory{};
+
+// What the windows' buttons and keys do outside the windows.
+class ShellActions final : public WindowActions {
+ public:
+  void PressAutoMode() override { Engine().PressAutoMode(); }
+  void ResetAutoMode() override { Engine().ResetAutoMode(); }
+  void TogglePanel() override { Slide().SetOpen(!Slide().Open()); }
+  void SaveLastTake(HWND /*owner*/) override { g_status.ShowStatus("NOT SAVED!", " "); }
+  void OpenManual(HWND owner) override {
+    std::array<char, MAX_PATH> path{};
+    if (g_moduleDirectory[0] == '\0' ||
+        !BuildManualPath(g_moduleDirectory.data(), path.data(), path.size())) {
+      return;  // no folder, or one too long for the manual's path
+    }
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_DDEWAIT;
+    info.hwnd = owner;
+    info.lpVerb = "open";
+    info.lpFile = path.data();
+    info.nShow = SW_SHOWMAXIMIZED;
+    ShellExecuteExA(&info);  // a viewer that cannot be started says so itself
+  }
+};
+ShellActions g_actions;
+SkinnedWindows g_windows(WindowLinks{g_settings, g_app, Engine(), g_frames, g_status, g_actions});
 
 TickClock g_clock;
 WaveOutPlayback g_playbackSink(g_playback);
 VoiceEngine g_engine(g_settings, g_status, g_clock, &g_playbackSink, &g_frames, &g_windows);
 VoiceEngine& Engine() { return g_engine; }
 PanelSlide g_slide;
+PanelSlide& Slide() { return g_slide; }
 
 // The capture device's handler: runs on its notification thread.
 void OnCaptureBlock(WAVEHDR* header, uint32_t bufferBytes) {
@@ -90,13 +122,14 @@ struct Accelerators {
     cursors.own = LoadCursorA(instance, MAKEINTRESOURCEA(IDC_PROGRAM_CURSOR));
     cursors.hand = LoadCursorA(nullptr, IDC_HAND);
     cursors.sizeWe = LoadCursorA(nullptr, IDC_SIZEWE);
+    cursors.sizeAll = LoadCursorA(nullptr, IDC_SIZEALL);
     std::array<ACCEL, 6> keys{{
-        {FVIRTKEY, VK_RETURN, 1},
-        {FVIRTKEY, VK_ADD, 2},
-        {FVIRTKEY, VK_SUBTRACT, 3},
-        {FVIRTKEY, VK_MULTIPLY, 4},
-        {FVIRTKEY, VK_DIVIDE, 5},
-        {FVIRTKEY, VK_F1, 7},
+        {FVIRTKEY, VK_RETURN, kSaveTakeCommand},
+        {FVIRTKEY, VK_ADD, kPeakUpCommand},
+        {FVIRTKEY, VK_SUBTRACT, kPeakDownCommand},
+        {FVIRTKEY, VK_MULTIPLY, kScaleUpCommand},
+        {FVIRTKEY, VK_DIVIDE, kScaleDownCommand},
+        {FVIRTKEY, VK_F1, kManualCommand},
     }};
     table = CreateAcceleratorTableA(keys.data(), int(keys.size()));
   }
@@ -171,13 +204,13 @@ class WindowsShell final : public ShellSteps {
   void ReadProgramFacts() override {
     // The program's folder, with its trailing backslash (the manual lives
     // below it).
-    const DWORD length = GetModuleFileNameA(nullptr, moduleDirectory_.data(), MAX_PATH);
+    const DWORD length = GetModuleFileNameA(nullptr, g_moduleDirectory.data(), MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
-      if (char* slash = std::strrchr(moduleDirectory_.data(), '\\')) {
+      if (char* slash = std::strrchr(g_moduleDirectory.data(), '\\')) {
         slash[1] = '\0';
       }
     } else {
-      moduleDirectory_[0] = '\0';
+      g_moduleDirectory[0] = '\0';
     }
     version_.dwOSVersionInfoSize = sizeof version_;
     GetVersionExA(&version_);
@@ -224,7 +257,6 @@ class WindowsShell final : public ShellSteps {
  private:
   HINSTANCE instance_;
   HANDLE mutex_ = nullptr;
-  std::array<char, MAX_PATH> moduleDirectory_{};
   OSVERSIONINFOA version_{};
   WinKeyboardPort keyboard_;
   std::unique_ptr<LockLights> lights_;

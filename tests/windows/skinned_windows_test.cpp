@@ -9,9 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "engine/voice_engine.h"
 #include "ui/controls/gdi_guards_win.h"
+#include "ui/windows/skinned_windows_parts_win.h"
 
 namespace mimicore {
 namespace {
@@ -22,12 +26,24 @@ class CountingApplier final : public SettingsApplier {
   int applied = 0;
 };
 
+class RecordingActions final : public WindowActions {
+ public:
+  void PressAutoMode() override { done.emplace_back("automode"); }
+  void ResetAutoMode() override { done.emplace_back("reset automode"); }
+  void TogglePanel() override { done.emplace_back("toggle"); }
+  void SaveLastTake(HWND) override { done.emplace_back("save"); }
+  void OpenManual(HWND) override { done.emplace_back("manual"); }
+  std::vector<std::string> done;
+};
+
 struct Program {
   EngineSettings settings;
   AppSettings app;
   CountingApplier applier;
   FrameHandOver frames;
-  SkinnedWindows windows{WindowLinks{settings, app, applier, frames}};
+  StatusDisplay status;
+  RecordingActions actions;
+  SkinnedWindows windows{WindowLinks{settings, app, applier, frames, status, actions}};
 };
 
 void DrainMessages() {
@@ -136,6 +152,149 @@ TEST(SkinnedWindows, PositionsFromAnotherThreadReachTheControlsThroughTheQueue) 
   EXPECT_EQ(SendMessageA(echo, BM_GETCHECK, 0, 0), BST_CHECKED);
   p.windows.Release();
   DrainMessages();
+}
+
+// A built program whose status and actions start empty.
+struct Built : Program {
+  Built() {
+    EXPECT_TRUE(windows.Build(GetModuleHandleA(nullptr), {}, nullptr)) << windows.FailedStep();
+    // The controls where the settings stand, as the engine would put them.
+    const EffectiveSettings e = MakeEffective(settings.Load());
+    windows.ShowSettings(PositionsFor(e, e.NThre, e.SilenceTime));
+    DrainMessages();
+    status.ShowStatus("", "%s", "");
+    actions.done.clear();
+  }
+  ~Built() {
+    windows.Release();
+    DrainMessages();
+  }
+  SkinnedWindows::Parts& In() { return *windows.Inside(); }
+  std::string Shown() {
+    const StatusSnapshot now = status.Read();
+    return std::string(now.title) + "|" + now.value;
+  }
+};
+
+TEST(WindowCommands, KeysKeepTheLevelsInRangeAndSayTheirValue) {
+  struct Case {
+    int32_t peak, divisor;
+    WPARAM command;
+    int32_t wantPeak, wantDivisor;
+    const char* shown;
+  } cases[] = {
+      {32768, 600, MAKEWPARAM(kPeakUpCommand, 1), 32768, 600, "PEAK LEVEL|32768"},
+      {40000, 600, MAKEWPARAM(kPeakUpCommand, 1), 32768, 600, "PEAK LEVEL|32768"},
+      {40000, 600, MAKEWPARAM(kPeakDownCommand, 1), 39968, 600, "PEAK LEVEL|39968"},
+      {40, 600, MAKEWPARAM(kPeakDownCommand, 1), 32, 600, "PEAK LEVEL|32"},
+      {4096, 600, MAKEWPARAM(kScaleDownCommand, 1), 4096, 512, "OSCILLOSCOPE AMP|512"},
+      {4096, 32500, MAKEWPARAM(kScaleUpCommand, 1), 4096, 32768, "OSCILLOSCOPE AMP|32768"},
+      {4096, INT32_MIN, MAKEWPARAM(kScaleDownCommand, 1), 4096, 512, "OSCILLOSCOPE AMP|512"},
+      {4096, 600, MAKEWPARAM(kPeakUpCommand, 0), 4096, 600, "|"},  // not from the keys
+      {4096, 600, MAKEWPARAM(6, 1), 4096, 600, "|"},               // no such command
+  };
+  Built b;
+  for (const Case& c : cases) {
+    b.status.ShowStatus("", "%s", "");
+    b.settings.peakThreshold.store(c.peak);
+    b.settings.oscilloDivisor.store(c.divisor);
+    SendMessageA(b.windows.MainWindow(), WM_COMMAND, c.command, 0);
+    EXPECT_EQ(b.settings.peakThreshold.load(), c.wantPeak) << c.shown;
+    EXPECT_EQ(b.settings.oscilloDivisor.load(), c.wantDivisor) << c.shown;
+    EXPECT_EQ(b.Shown(), c.shown);
+  }
+  SendMessageA(b.windows.MainWindow(), WM_COMMAND, MAKEWPARAM(kSaveTakeCommand, 1), 0);
+  SendMessageA(b.windows.MainWindow(), WM_COMMAND, MAKEWPARAM(kManualCommand, 1), 0);
+  EXPECT_EQ(b.actions.done, (std::vector<std::string>{"save", "manual"}));
+}
+
+TEST(WindowCommands, KnobsSlidersAndTheEchoSwitchWriteTheirSetting) {
+  Built b;
+  auto& p = b.In();
+  HWND panel = b.windows.Panel();
+  struct Case {
+    RotaryKnob& knob;
+    int32_t value;
+    const char* shown;
+  } knobs[] = {
+      {p.bandPass, 0, "BAND-PASS FILTER OFF| "},
+      {p.bandPass, 1, "BAND-PASS FILTER|170 hz"},
+      {p.bandPass, 100, "BAND-PASS FILTER|5120 hz"},
+      {p.delay, 100, "ECHO DELAY|300 ms"},
+      {p.decay, 40, "ECHO DECAY|40 %"},
+      {p.silence, 100, "SILENCE RESPONSE|2000 ms"},
+  };
+  for (const Case& c : knobs) {
+    c.knob.SetPosition(c.value);
+    SendMessageA(panel, WM_KNOB_CHANGED, c.knob.id, 0);
+    EXPECT_EQ(b.Shown(), c.shown);
+  }
+  EXPECT_EQ(b.settings.Bpf.load(), 5120);
+  EXPECT_EQ(b.settings.Delay.load(), 300);
+  EXPECT_EQ(b.settings.Decay.load(), 0.4F);
+  EXPECT_EQ(b.settings.SilenceTime.load(), 2000);
+
+  b.status.ShowStatus("", "%s", "");
+  SendMessageA(p.speedSlider, TBM_SETPOS, TRUE, 57);
+  SendMessageA(panel, WM_HSCROLL, 0, 0);
+  EXPECT_EQ(b.settings.Speed.load(), 0.57F);
+  EXPECT_EQ(b.Shown(), "SPEED|0.57 x") << "the threshold did not move";
+  SendMessageA(p.thresholdSlider, TBM_SETPOS, TRUE, 10);
+  SendMessageA(panel, WM_HSCROLL, 0, 0);
+  EXPECT_EQ(b.settings.NThre.load(), 10);
+  EXPECT_EQ(b.Shown(), "NOISE THRESHOLD|10 %");
+
+  for (const bool on : {true, false}) {
+    SendMessageA(p.echoSwitch, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(panel, WM_COMMAND, MAKEWPARAM(kEchoSwitchId, BN_CLICKED), 0);
+    EXPECT_EQ(b.settings.Echo.load(), on ? 1 : 0);
+    EXPECT_EQ(p.delay.enabled, on ? 1 : 0);
+    EXPECT_EQ(p.decay.enabled, on ? 1 : 0);
+    EXPECT_EQ(b.Shown(), on ? "ECHO ON| " : "ECHO OFF| ");
+  }
+}
+
+TEST(WindowCommands, ButtonsTabResetAutomodeAndClose) {
+  Built b;
+  auto& p = b.In();
+  b.settings.peakThreshold.store(1000);
+  b.settings.Delay.store(33);
+  for (BitmapButton* button : {&p.tab, &p.automode, &p.reset}) {
+    SendMessageA(b.windows.Panel(), WM_CONTROL_CLICKED, button->id, 0);
+  }
+  EXPECT_EQ(b.actions.done, (std::vector<std::string>{"toggle", "automode", "reset automode"}));
+  EXPECT_EQ(b.Shown(), "RESET| ");
+  EXPECT_EQ(b.settings.Delay.load(), DefaultEngineSettings.Delay);
+  EXPECT_EQ(b.settings.peakThreshold.load(), 1000) << "kept by a reset";
+
+  SendMessageA(b.windows.MainWindow(), WM_CONTROL_CLICKED, p.close.id, 0);
+  EXPECT_EQ(b.Shown(), "SHUTTING DOWN| ");
+  MSG quit{};
+  EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+}
+
+TEST(WindowCommands, DragMovesTheWindowOnlyToAcceptedPoints) {
+  Built b;
+  HWND main = b.windows.MainWindow();
+  SetCursorPos(0, 0);  // away from the close button, which would claim the press
+  const RECT before = WindowRect(main);
+  const auto at = [](int x, int y) { return MAKELPARAM(x, y); };
+  SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, at(100, 300));
+  EXPECT_EQ(b.Shown(), "MOVING| ");
+  // A first move left of the window is not accepted: the window stays.
+  EXPECT_EQ(SendMessageA(main, WM_MOUSEMOVE, MK_LBUTTON, at(-20 & 0xFFFF, 300)), -1);
+  EXPECT_EQ(WindowRect(main).left, before.left);
+  EXPECT_EQ(WindowRect(main).top, before.top);
+  SendMessageA(main, WM_MOUSEMOVE, MK_LBUTTON, at(110, 305));
+  const RECT after = WindowRect(main);
+  EXPECT_EQ(after.left, before.left + 10);
+  EXPECT_EQ(after.top, before.top + 5);
+  EXPECT_EQ(b.app.winx, after.left);
+  EXPECT_EQ(b.app.winy, after.top);
+  EXPECT_EQ(b.Shown(), "MOVING|" + std::to_string(after.left) + "," + std::to_string(after.top));
+  SendMessageA(main, WM_LBUTTONUP, 0, at(110, 305));
+  SendMessageA(main, WM_MOUSEMOVE, 0, at(200, 200));
+  EXPECT_EQ(WindowRect(main).left, after.left) << "the drag ended";
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "ui/controls/rotary_knob_win.h"
 #include "ui/controls/trackbar_skin_win.h"
 #include "ui/windows/display_renderer_win.h"
+#include "ui/windows/skinned_windows_parts_win.h"
 #include "ui/windows/winlet_window_win.h"
 
 namespace mimicore {
@@ -27,11 +28,6 @@ constexpr POINT kTabAt{237, 0};
 constexpr POINT kNeedleCentre{16, 17};
 constexpr int32_t kNeedleRadius = 10;
 constexpr COLORREF kNeedleColour = 0;
-// The noise threshold marker: a 4-pixel line under the level meter.
-constexpr Rect kMarkerStrip{85, 185, 85 + 139, 185 + 5};
-
-// The one set of windows of the process; the window procedures find it here.
-SkinnedWindows* g_current = nullptr;
 
 // A region resource holds the platform's region data as it is: a 32-byte
 // header (size 32, kind 1, count, rectangle bytes, bounds) and the
@@ -81,42 +77,7 @@ HWND MakeChild(HWND panel, HINSTANCE instance, const char* name, const char* cls
 
 }  // namespace
 
-// Declared in the order of their making; destroyed in reverse: the skin
-// gives the panel its procedure back first, the controls go before the
-// surfaces and fonts, the device contexts before the windows, and the
-// panel (which takes its owned main window with it) last.
-struct SkinnedWindows::Parts {
-  WinletWindow panel;
-  WinletWindow main;
-  WindowDc mainDc;
-  WindowDc panelDc;
-  GdiObject smallFont;
-  GdiObject largeFont;
-  GdiObject redPen;
-  GdiObject greenPen;
-  GdiObject bluePen;
-  Surface backBuffer;
-  Surface panelCompose;
-  Surface mainSkin;
-  Surface panelSkin;
-  Surface meterLit;
-  GdiObject tabRegion;  // the tab's hit shape; the windows own their shapes
-  HWND speedSlider = nullptr;
-  HWND thresholdSlider = nullptr;
-  HWND echoSwitch = nullptr;
-  BitmapButton close;
-  BitmapButton tab;
-  BitmapButton reset;
-  BitmapButton automode;
-  RotaryKnob silence;
-  RotaryKnob bandPass;
-  RotaryKnob delay;
-  RotaryKnob decay;
-  ControlList mainList;
-  ControlList panelList;
-  std::unique_ptr<TrackbarSkin> skin;
-  DisplaySurfaces surfaces;
-};
+SkinnedWindows* SkinnedWindows::current_ = nullptr;
 
 SkinnedWindows::SkinnedWindows(WindowLinks links)
     : links_(links), windowThread_(GetCurrentThreadId()) {}
@@ -138,7 +99,8 @@ bool SkinnedWindows::Build(HINSTANCE instance, const ProgramCursors& cursors,
                            const std::function<void()>& pump) {
   Release();
   failedStep_ = nullptr;
-  g_current = this;
+  current_ = this;
+  cursors_ = cursors;
   parts_ = std::make_unique<Parts>();
   if (!BuildSteps(instance, cursors, pump)) {
     Release();
@@ -336,12 +298,13 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
 }
 
 void SkinnedWindows::Release() {
+  dragging_ = false;
   shownFrameValid_ = false;
   links_.frames.Attach(nullptr);
   panelForPosts_.store(nullptr);
   parts_.reset();
-  if (g_current == this) {
-    g_current = nullptr;
+  if (current_ == this) {
+    current_ = nullptr;
   }
 }
 
@@ -356,135 +319,6 @@ void SkinnedWindows::ShowSettings(const ControlPositions& positions) {
   if (HWND panel = panelForPosts_.load()) {
     PostMessageA(panel, kControlsChangedMessage, 0, 0);
   }
-}
-
-void SkinnedWindows::ShowHandedOver() {
-  ControlPositions positions;
-  if (positions_.Take(positions)) {
-    ShowNow(positions);
-  }
-}
-
-void SkinnedWindows::ShowNow(const ControlPositions& c) {
-  if (parts_ == nullptr) {
-    return;  // before the windows exist only the filter follows the settings
-  }
-  Parts& p = *parts_;
-  // Children that do not exist yet make these calls do nothing; knobs not
-  // set up yet keep the value and show it when they are first drawn.
-  SendMessageA(p.speedSlider, TBM_SETPOS, TRUE, c.speedSlider);
-  SendMessageA(p.thresholdSlider, TBM_SETPOS, TRUE, c.thresholdSlider);
-  SendMessageA(p.echoSwitch, BM_SETCHECK, c.echoChecked ? BST_CHECKED : BST_UNCHECKED, 0);
-  p.bandPass.SetPosition(c.bandPassKnob);
-  for (RotaryKnob* knob : {&p.delay, &p.decay}) {
-    knob->SetPosition(knob == &p.delay ? c.delayKnob : c.decayKnob);
-    knob->enabled = c.echoKnobsEnabled ? 1 : 0;
-    knob->Draw();
-  }
-  p.silence.SetPosition(c.silenceKnob);
-}
-
-void SkinnedWindows::PaintMain() {
-  Parts& p = *parts_;
-  PAINTSTRUCT ps{};
-  HDC dc = BeginPaint(p.main.Window(), &ps);
-  if (dc != nullptr && p.mainSkin) {
-    BitBlt(dc, 0, 0, kMainWidth, kMainHeight, p.mainSkin.Dc(), 0, 0, SRCCOPY);
-  }
-  EndPaint(p.main.Window(), &ps);
-  // A quiet room sends no new frames: the display is drawn again from the
-  // last one rather than left bare.
-  if (shownFrameValid_) {
-    DrawFrame(shownFrame_, p.surfaces);
-  }
-}
-
-void SkinnedWindows::PaintPanel() {
-  Parts& p = *parts_;
-  PAINTSTRUCT ps{};
-  HDC dc = BeginPaint(p.panel.Window(), &ps);
-  if (dc != nullptr && p.panelSkin) {
-    BitBlt(dc, 0, 0, kPanelSkinWidth, kPanelHeight, p.panelSkin.Dc(), 0, 0, SRCCOPY);
-  }
-  EndPaint(p.panel.Window(), &ps);
-  DrawThresholdMarker();
-  if (shownFrameValid_) {
-    DrawFrame(shownFrame_, p.surfaces);  // the meter as the last frame left it
-  }
-}
-
-void SkinnedWindows::DrawThresholdMarker() {
-  Parts& p = *parts_;
-  if (!p.panelCompose || !p.panelSkin || p.panelDc.Get() == nullptr) {
-    return;
-  }
-  const Rect& m = kMarkerStrip;
-  const int32_t w = m.right - m.left;
-  const int32_t h = m.bottom - m.top;
-  HDC compose = p.panelCompose.Dc();
-  BitBlt(compose, m.left, m.top, w, h, p.panelSkin.Dc(), m.left, m.top, SRCCOPY);
-  // A stored threshold outside 0..100 still marks the nearest end.
-  const int32_t nthre = std::clamp(links_.settings.NThre.load(), 0, 100);
-  const int32_t x = 87 + nthre * 133 / 100;
-  MoveToEx(compose, x, m.top, nullptr);
-  LineTo(compose, x, m.top + 4);
-  BitBlt(p.panelDc.Get(), m.left, m.top, w, h, compose, m.left, m.top, SRCCOPY);
-}
-
-void SkinnedWindows::DrawLatestFrame() {
-  if (links_.frames.Take(shownFrame_) && parts_->surfaces.backBuffer != nullptr) {
-    DrawFrame(shownFrame_, parts_->surfaces);
-    shownFrameValid_ = true;
-  }
-}
-
-LRESULT CALLBACK SkinnedWindows::MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return Route(true, window, message, wParam, lParam);
-}
-
-LRESULT CALLBACK SkinnedWindows::PanelProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
-  return Route(false, window, message, wParam, lParam);
-}
-
-LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wParam,
-                              LPARAM lParam) {
-  SkinnedWindows* self = g_current;
-  if (self == nullptr || self->parts_ == nullptr) {
-    return DefaultWindowProc(window, message, wParam, lParam);
-  }
-  switch (message) {
-    case kFrameReadyMessage:
-      if (isMain) {
-        self->DrawLatestFrame();
-        return 0;
-      }
-      break;
-    case kControlsChangedMessage:
-      if (!isMain) {
-        self->ShowHandedOver();
-        return 0;
-      }
-      break;
-    case WM_PAINT:
-      isMain ? self->PaintMain() : self->PaintPanel();
-      break;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      break;
-    case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) {
-        PostQuitMessage(0);
-      }
-      break;
-    default:
-      break;
-  }
-  // Every message reaches the window's controls: they follow the mouse
-  // and redraw themselves on WM_PAINT.
-  (isMain ? self->parts_->mainList : self->parts_->panelList)
-      .Dispatch(window, message, wParam, lParam);
-  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 }  // namespace mimicore

@@ -8,8 +8,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/latest_value.h"
+#include "core/status_display.h"
 #include "engine/display_frame.h"
 #include "engine/platform.h"
 #include "settings/engine_settings.h"
@@ -33,10 +35,33 @@ inline constexpr int kEchoSwitchId = 102;
 inline constexpr int kSpeedSliderId = 103;
 inline constexpr int kThresholdSliderId = 104;
 
+// The keyboard commands, as the accelerator table sends them to the main
+// window (WM_COMMAND with 1 in the high word).
+inline constexpr WORD kSaveTakeCommand = 1;
+inline constexpr WORD kPeakUpCommand = 2;
+inline constexpr WORD kPeakDownCommand = 3;
+inline constexpr WORD kScaleUpCommand = 4;
+inline constexpr WORD kScaleDownCommand = 5;
+inline constexpr WORD kManualCommand = 7;
+
 struct ProgramCursors {
   HCURSOR own = nullptr;
   HCURSOR hand = nullptr;
   HCURSOR sizeWe = nullptr;
+  HCURSOR sizeAll = nullptr;  // while the main window is dragged
+};
+
+// What the windows' commands do beyond the settings record; the program's
+// shell supplies it.
+class WindowActions {
+ public:
+  virtual ~WindowActions() = default;
+  virtual void PressAutoMode() = 0;
+  virtual void ResetAutoMode() = 0;
+  // The panel tab: slide the panel out, or back in.
+  virtual void TogglePanel() = 0;
+  virtual void SaveLastTake(HWND owner) = 0;
+  virtual void OpenManual(HWND owner) = 0;
 };
 
 // What the windows work with; all outlive them.
@@ -45,10 +70,14 @@ struct WindowLinks {
   AppSettings& app;
   SettingsApplier& applier;  // brings the controls in line with the settings
   FrameHandOver& frames;
+  StatusDisplay& status;
+  WindowActions& actions;
 };
 
 class SkinnedWindows final : public ControlsView {
  public:
+  struct Parts;
+
   // Constructed on the window thread: control positions arriving from any
   // other thread are handed over to it.
   explicit SkinnedWindows(WindowLinks links);
@@ -66,19 +95,27 @@ class SkinnedWindows final : public ControlsView {
   // Everything Build made, in reverse order; the windows go last.
   void Release();
 
+  // What Build made (null before and after): the controls, for tests.
+  [[nodiscard]] Parts* Inside() const { return parts_.get(); }
   [[nodiscard]] HWND MainWindow() const;
   [[nodiscard]] HWND Panel() const;
 
   // ControlsView: any thread.
   void ShowSettings(const ControlPositions& positions) override;
 
-  struct Parts;
-
  private:
   static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // Both windows' messages, with what differs between them chosen here.
   static LRESULT Route(bool isMain, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void OnCommand(WPARAM wParam);
+  void OnMainClicked(WPARAM id);
+  // The main window's drag; the result is the procedure's, when it has one.
+  std::optional<LRESULT> OnDrag(UINT message, LPARAM lParam);
+  void OnPanelClicked(WPARAM id);
+  void OnKnobChanged(WPARAM id);
+  void OnSliders();
+  void OnEchoSwitch();
   bool BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                   const std::function<void()>& pump);
   bool Fail(const char* what);
@@ -89,7 +126,16 @@ class SkinnedWindows final : public ControlsView {
   void DrawThresholdMarker();
   void DrawLatestFrame();
 
+  static SkinnedWindows* current_;  // the windows' procedures find it here
+
   WindowLinks links_;
+  ProgramCursors cursors_;
+  // The main window's drag, window thread only: whether one runs, the
+  // pointer's offset from the window's corner, and the last pointer
+  // position a step accepted.
+  bool dragging_ = false;
+  POINT grab_{};
+  POINT lastAccepted_{};
   const DWORD windowThread_;
   LatestValue<ControlPositions> positions_;
   std::atomic<HWND> panelForPosts_{nullptr};
