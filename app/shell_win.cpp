@@ -24,6 +24,7 @@
 #include "settings/registry_store_win.h"
 #include "ui/windows/frame_hand_over_win.h"
 #include "ui/windows/skinned_windows_win.h"
+#include "ui/windows/wav_export_win.h"
 
 namespace mimicore {
 
@@ -57,7 +58,7 @@ class ShellActions final : public WindowActions {
   void PressAutoMode() override { Engine().PressAutoMode(); }
   void ResetAutoMode() override { Engine().ResetAutoMode(); }
   void TogglePanel() override { Slide().SetOpen(!Slide().Open()); }
-  void SaveLastTake(HWND /*owner*/) override { g_status.ShowStatus("NOT SAVED!", " "); }
+  void SaveLastTake(HWND owner) override { mimicore::SaveLastTake(owner, Engine(), g_status); }
   void OpenManual(HWND owner) override {
     std::array<char, MAX_PATH> path{};
     if (g_moduleDirectory[0] == '\0' ||

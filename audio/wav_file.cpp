@@ -227,6 +227,33 @@ bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count) {
   return ok;
 }
 
+bool WavFileName(const char* chosen, char* out, size_t capacity) {
+  if (chosen == nullptr || out == nullptr || capacity == 0) {
+    return false;
+  }
+  const size_t length = std::strlen(chosen);
+  if (length == 0) {
+    return false;
+  }
+  // A dot in a folder's name says nothing about the file's type.
+  size_t nameStart = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (chosen[i] == '\\' || chosen[i] == '/') {
+      nameStart = i + 1;
+    }
+  }
+  const bool hasType = std::memchr(chosen + nameStart, '.', length - nameStart) != nullptr;
+  constexpr char kType[] = ".wav";
+  const size_t added = hasType ? 0 : sizeof kType - 1;
+  if (length + added >= capacity) {
+    return false;
+  }
+  std::memmove(out, chosen, length);
+  std::memcpy(out + length, kType, added);
+  out[length + added] = '\0';
+  return true;
+}
+
 bool ParseWav(std::span<const uint8_t> bytes, std::vector<int16_t>& samples, std::string& error) {
   samples.clear();
   error.clear();

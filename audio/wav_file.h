@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -24,6 +25,13 @@ std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t count);
 // kWavMaxSamples, the file cannot be opened, or a write or the close fails;
 // a file that could not be finished is removed rather than left short.
 bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count);
+
+// The name a take is saved under: |chosen| as it is when the file's own
+// name (after the last '\\' or '/') holds a dot, else with ".wav" added.
+// Writes the terminated result to |out| (which may be |chosen|). False, with
+// |out| left alone, when |chosen| is null or empty or the result does not
+// fit in |capacity| bytes.
+bool WavFileName(const char* chosen, char* out, size_t capacity);
 
 // Strict reader: accepts PCM (plain, or extensible with the PCM subformat),
 // mono, 16-bit, 44100 Hz, and nothing else. Chunks may come in any order;

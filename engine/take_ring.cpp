@@ -3,10 +3,28 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "core/audio_block.h"
 
 namespace mimicore {
+
+namespace {
+
+// Ring samples are shared with readers on other threads, so every access
+// that may meet one goes through atomic_ref. A release store per sample is
+// a plain store on the machines the program runs on; the ordering is what
+// lets a reader that saw a sample of a block also see that block's
+// reservation.
+void LoadRun(int16_t* ring, int32_t at, int32_t count, int16_t* out) {
+  for (int32_t k = 0; k < count; ++k) {
+    out[k] = std::atomic_ref<int16_t>(ring[at + k]).load(std::memory_order_acquire);
+  }
+}
+
+int32_t RingIndex(uint64_t position) { return int32_t(position % uint64_t(kRingSamples)); }
+
+}  // namespace
 
 bool TakeRing::Allocate() {
   if (ring_) {
@@ -18,51 +36,68 @@ bool TakeRing::Allocate() {
 
 void TakeRing::Free() { ring_.reset(); }
 
+void TakeRing::StoreRun(const int16_t* from, int32_t count, int32_t at) {
+  int16_t* ring = ring_.get();
+  while (count > 0) {
+    const int32_t run = std::min(count, kRingSamples - at);
+    for (int32_t k = 0; k < run; ++k) {
+      std::atomic_ref<int16_t>(ring[at + k]).store(from[k], std::memory_order_release);
+    }
+    from += run;
+    count -= run;
+    at = 0;
+  }
+}
+
+void TakeRing::Publish() {
+  // A sequence lock made of atomics: readers retry while it is odd or
+  // changed under them, the writer never waits.
+  const uint32_t s = seq_.load(std::memory_order_relaxed);
+  seq_.store(s + 1U);
+  takeStartPub_.store(takeStart_);
+  writtenPub_.store(written_);
+  seq_.store(s + 2U);
+}
+
 int32_t TakeRing::WriteBlock(const int16_t* input, uint32_t n, uint32_t speedStep,
                              const EchoParams& echo, EchoEffect& effect) {
   if (!ring_ || n == 0 || speedStep == 0) {
     return 0;
   }
-  const int32_t old = writePos_.load(std::memory_order_relaxed);
   // Output sample k takes input sample (k * speedStep) >> 22 while that is
   // below n, so the count is known before the copy: ceil(n * 2^22 / step),
   // at least one. 64 bits so that long blocks cannot wrap the position.
   const uint64_t span = uint64_t{n} << 22;
   const auto count = static_cast<int32_t>((span + speedStep - 1) / speedStep);
-  int16_t* ring = ring_.get();
+  const int32_t old = RingIndex(written_);
+  reserved_.store(written_ + uint64_t(count), std::memory_order_relaxed);
+
+  // Resampled and echoed in a private scratch piece, then stored: the echo
+  // carries its line position from call to call, so pieces in order equal
+  // one stretch, and readers never see a sample before its echo.
   uint64_t acc = 0;
-  int32_t w = old;
-  int32_t left = count;
-  while (left > 0) {
-    // Straight runs up to the ring's end: no wrap test in the inner loop.
-    const int32_t run = std::min(left, kRingSamples - w);
-    int16_t* out = ring + w;
+  int32_t done = 0;
+  while (done < count) {
+    const int32_t run = std::min(count - done, kScratchSamples);
     for (int32_t k = 0; k < run; ++k) {
-      out[k] = input[acc >> 22];
+      scratch_[size_t(k)] = input[acc >> 22];
       acc += speedStep;
     }
-    left -= run;
-    w += run;
-    if (w == kRingSamples) {
-      w = 0;
+    if (echo.on) {
+      effect.Process(scratch_.data(), run, int32_t(kSampleRate), echo.delay, echo.decay, 32768);
     }
+    StoreRun(scratch_.data(), run, RingIndex(uint64_t(old) + uint64_t(done)));
+    done += run;
   }
-
-  if (echo.on) {
-    // Both pieces of a write that crossed the ring's end, in order, as one
-    // stretch: the effect carries its line position from call to call.
-    const int32_t first = std::min(count, kRingSamples - old);
-    effect.Process(ring + old, first, int32_t(kSampleRate), echo.delay, echo.decay, 32768);
-    effect.Process(ring, count - first, int32_t(kSampleRate), echo.delay, echo.decay, 32768);
-  }
-  writePos_.store(w);
+  written_ += uint64_t(count);
+  Publish();
 
   const uint64_t pending = uint64_t{pendingSamples_} + uint64_t(count);
   if (pending > uint64_t(kRingSamples)) {
     // The writer lapped the reader: what it has not played is overwritten,
     // so it goes on from the oldest sample still in the ring.
     pendingSamples_ = kRingSamples;
-    readPos_ = w;
+    readPos_ = RingIndex(written_);
   } else {
     pendingSamples_ = uint32_t(pending);
   }
@@ -74,6 +109,7 @@ bool TakeRing::ReadBlock(int16_t* out, uint32_t n) {
   if (!ring_) {
     take = 0;
   }
+  // Only the capture thread writes the ring, and this is it: plain reads.
   uint32_t done = 0;
   while (done < take) {
     const uint32_t run = std::min(take - done, uint32_t(kRingSamples - readPos_));
@@ -91,13 +127,52 @@ bool TakeRing::ReadBlock(int16_t* out, uint32_t n) {
   return pendingSamples_ != 0;
 }
 
-int32_t TakeRing::TakeLength(int32_t takeStart, int32_t writePos) {
-  int64_t d = int64_t{writePos} - int64_t{takeStart};
-  if (d <= 0) {
-    d += kRingSamples;
+TakeSnapshot TakeRing::LastTake() const {
+  uint64_t start = 0;
+  uint64_t end = 0;
+  for (;;) {
+    const uint32_t s = seq_.load();
+    if ((s & 1U) == 0) {
+      start = takeStartPub_.load();
+      end = writtenPub_.load();
+      if (seq_.load() == s) {
+        break;
+      }
+    }
+    // The writer is between its few stores; it never waits for us.
+    std::this_thread::yield();
   }
-  return static_cast<int32_t>(std::clamp<int64_t>(d, 1, kRingSamples));
+  TakeSnapshot take;
+  const uint64_t length = std::min(end - start, uint64_t(kRingSamples));
+  take.start = end - length;
+  take.count = uint32_t(length);
+  return take;
 }
+
+bool TakeRing::CopyTake(const TakeSnapshot& take, int16_t* out) const {
+  if (!ring_ || out == nullptr || take.count == 0 || take.count > uint32_t(kRingSamples)) {
+    return false;
+  }
+  // The writer overwrites position p when it writes p + kRingSamples.
+  const uint64_t limit = take.start + uint64_t(kRingSamples);
+  if (reserved_.load(std::memory_order_relaxed) > limit) {
+    return false;
+  }
+  int32_t at = RingIndex(take.start);
+  auto left = int32_t(take.count);
+  while (left > 0) {
+    const int32_t run = std::min(left, kRingSamples - at);
+    LoadRun(ring_.get(), at, run, out);
+    out += run;
+    left -= run;
+    at = 0;
+  }
+  // Any sample stored by a block that reached into the take was seen
+  // together with that block's reservation (release/acquire per sample).
+  return reserved_.load(std::memory_order_relaxed) <= limit;
+}
+
+int32_t TakeRing::WritePos() const { return RingIndex(writtenPub_.load()); }
 
 void TakeRing::CopyOut(int32_t start, int32_t count, int16_t* out) const {
   if (!ring_ || count <= 0) {
@@ -107,7 +182,7 @@ void TakeRing::CopyOut(int32_t start, int32_t count, int16_t* out) const {
   int32_t left = std::min(count, kRingSamples);
   while (left > 0) {
     const int32_t run = std::min(left, kRingSamples - pos);
-    std::memcpy(out, ring_.get() + pos, size_t(run) * sizeof(int16_t));
+    LoadRun(ring_.get(), pos, run, out);
     out += run;
     left -= run;
     pos = 0;

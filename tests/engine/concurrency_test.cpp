@@ -50,7 +50,7 @@ TEST(Concurrency, CaptureThreadAgainstWindowThread) {
         break;
       case 5:
         rig.engine.ResetAutoMode();
-        (void)rig.engine.Ring().TakeStart();
+        (void)rig.engine.Ring().LastTake();
         (void)rig.engine.Ring().WritePos();
         break;
       default:

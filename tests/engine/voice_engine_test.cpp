@@ -28,7 +28,6 @@ TEST(VoiceDecision, ThresholdIsInclusiveAndSilenceTimeEndsTheTake) {
 
   rig.Block(Square(kVoice));  // t = 1020
   EXPECT_TRUE(rig.engine.Recording());
-  const int32_t start = rig.engine.Ring().TakeStart();
 
   // Quiet blocks shorter than the silence time after the last voice block
   // are part of the take.
@@ -45,7 +44,7 @@ TEST(VoiceDecision, ThresholdIsInclusiveAndSilenceTimeEndsTheTake) {
   EXPECT_TRUE(rig.engine.Playing());
   EXPECT_EQ(rig.sink.writes, 1);
   EXPECT_EQ(rig.sink.lastCount, 1760U);
-  EXPECT_EQ(TakeRing::TakeLength(start, rig.engine.Ring().WritePos()), 30 * 880);
+  EXPECT_EQ(rig.engine.Ring().LastTake().count, 30U * 880U);
   EXPECT_STREQ(rig.status.Read().value, "REC");
 }
 
@@ -217,7 +216,7 @@ TEST(TakeRing, ResamplingLengthsPerBlock) {
   }
 }
 
-TEST(TakeRing, WriteCrossesTheEndAndTakeLengthWraps) {
+TEST(TakeRing, WriteCrossesTheEndAndTheTakeIsCopiedInSpokenOrder) {
   TakeRing ring;
   ASSERT_TRUE(ring.Allocate());
   EchoEffect echo;
@@ -235,11 +234,11 @@ TEST(TakeRing, WriteCrossesTheEndAndTakeLengthWraps) {
   std::iota(seq.begin(), seq.end(), int16_t{100});
   ring.WriteBlock(seq.data(), 880, 4194304, {}, echo);
   EXPECT_EQ(ring.WritePos(), 440);
-  EXPECT_EQ(TakeRing::TakeLength(ring.TakeStart(), ring.WritePos()), 880);
+  const TakeSnapshot take = ring.LastTake();
+  ASSERT_EQ(take.count, 880U);
   std::vector<int16_t> out(880);
-  ring.CopyOut(ring.TakeStart(), 880, out.data());
+  ASSERT_TRUE(ring.CopyTake(take, out.data()));
   EXPECT_EQ(out, seq);
-  EXPECT_EQ(TakeRing::TakeLength(0, 0), kRingSamples);
 }
 
 TEST(TakeRing, EchoOverTheRingEndEqualsOneStretch) {
@@ -263,7 +262,7 @@ TEST(TakeRing, EchoOverTheRingEndEqualsOneStretch) {
   ring.MarkTakeStart();
   ring.WriteBlock(seq.data(), 880, 4194304, {true, 1, 0.9F}, echo);
   std::vector<int16_t> out(880);
-  ring.CopyOut(ring.TakeStart(), 880, out.data());
+  ASSERT_TRUE(ring.CopyTake(ring.LastTake(), out.data()));
   EXPECT_EQ(out, expected);
 }
 

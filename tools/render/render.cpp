@@ -265,12 +265,11 @@ class TakeSaver {
     const Open take = *current_;
     current_.reset();
 
-    // A take that outgrew the ring has lost its head; what survives is the
-    // whole ring, oldest sample first.
-    const bool overflowed = take.recorded >= uint64_t(kRingSamples);
-    const int32_t start = overflowed ? ring_.WritePos() : ring_.TakeStart();
-    const int32_t length =
-        overflowed ? kRingSamples : TakeRing::TakeLength(ring_.TakeStart(), ring_.WritePos());
+    // The same snapshot and copy as the program's export: a take that
+    // outgrew the ring has lost its head, and what survives is the whole
+    // ring, oldest sample first.
+    const TakeSnapshot last = ring_.LastTake();
+    const auto length = int32_t(last.count);
 
     std::string saved;
     if (!dir_.empty()) {
@@ -278,8 +277,8 @@ class TakeSaver {
       std::snprintf(name.data(), name.size(), "take-%03d.wav", take.number);
       saved = (std::filesystem::path(dir_) / name.data()).string();
       std::vector<int16_t> samples(static_cast<size_t>(length));
-      ring_.CopyOut(start, length, samples.data());
-      if (!WriteWavFile(saved.c_str(), samples.data(), uint32_t(length))) {
+      if (!ring_.CopyTake(last, samples.data()) ||
+          !WriteWavFile(saved.c_str(), samples.data(), uint32_t(length))) {
         err_ << kProgram << ": cannot write " << saved << '\n';
         return false;
       }
@@ -295,7 +294,7 @@ class TakeSaver {
     if (!end) {
       out_ << " still-recording";
     }
-    if (overflowed && take.recorded > uint64_t(kRingSamples)) {
+    if (take.recorded > uint64_t(kRingSamples)) {
       out_ << " lost=" << (take.recorded - uint64_t(kRingSamples));
     }
     out_ << '\n';
