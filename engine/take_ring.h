@@ -8,9 +8,9 @@
 //
 // The capture thread is the only writer. Any other thread may take a
 // snapshot of the last take and copy it out while recording goes on: the
-// samples are stored and loaded as relaxed-or-stronger atomics, the take's
-// bounds are published together, and a copy the writer may have lapped is
-// reported as such instead of handing out a mix of two takes.
+// samples are stored and loaded as atomics, the take's bounds are published
+// together, and a copy the writer may have lapped is reported as such
+// instead of handing out a mix of two takes.
 #pragma once
 
 #include <array>
@@ -23,6 +23,10 @@
 namespace mimicore {
 
 inline constexpr int32_t kRingSamples = 3604480;  // 4096 capture buffers
+
+// The capture thread must never wait on a hidden lock, on 32-bit builds too.
+static_assert(std::atomic<uint64_t>::is_always_lock_free);
+static_assert(std::atomic_ref<int16_t>::is_always_lock_free);
 
 // The last take as one consistent picture. Positions count every sample
 // written since start-up, so they never wrap in practice (64 bits).

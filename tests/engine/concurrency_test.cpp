@@ -2,8 +2,11 @@
 // it may do at the same time. Run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "engine_harness.h"
 
@@ -62,6 +65,94 @@ TEST(Concurrency, CaptureThreadAgainstWindowThread) {
   capture.join();
   rig.engine.StopTakes();
   EXPECT_FALSE(rig.engine.Recording());
+}
+
+// Takes of one constant value each, recorded back to back while another
+// thread saves the last take: a copy that succeeds is one take, never part
+// of a neighbour; a refused copy is one the writer really reached into.
+// Some takes outgrow the ring, so laps do happen.
+TEST(Concurrency, TakeCopiesAreWholeTakesOrRefusedWhenLapped) {
+  constexpr int kTakes = 12;
+  constexpr int kLong = 4100;  // blocks: more than the ring holds
+  auto blocksOf = [](int take) { return take == 6 ? kLong : 1 + take % 5; };
+  auto valueOf = [](int take) { return int16_t(1 + take); };
+
+  TakeRing ring;
+  ASSERT_TRUE(ring.Allocate());
+  std::atomic<bool> done{false};
+  // The writer asks for a copy now and then and goes on once the snapshot
+  // is taken, so copies meet short takes, a long one on its way and one
+  // that fills the ring (and stay few enough for ThreadSanitizer) while the
+  // writer runs free during them.
+  std::atomic<int> requests{0};
+  std::atomic<int> snapshots{0};
+  std::thread capture([&] {
+    auto askForACopy = [&] {
+      const int asked = requests.fetch_add(1) + 1;
+      while (snapshots.load() < asked) {
+        std::this_thread::yield();
+      }
+    };
+    EchoEffect echo;
+    std::vector<int16_t> block(880);
+    for (int t = 0; t < kTakes; ++t) {
+      std::fill(block.begin(), block.end(), valueOf(t));
+      askForACopy();
+      ring.MarkTakeStart();
+      for (int b = 0; b < blocksOf(t); ++b) {
+        ring.WriteBlock(block.data(), 880, 4194304, {}, echo);
+        if (b == kLong / 2 || b >= kLong - 3) {
+          askForACopy();
+        }
+      }
+    }
+    done = true;
+  });
+
+  std::vector<int16_t> copy(static_cast<size_t>(kRingSamples));
+  int saved = 0;
+  int refused = 0;
+  for (bool last = false; !last;) {
+    while (!(last = done.load()) && requests.load() == snapshots.load()) {
+      std::this_thread::yield();
+    }
+    const TakeSnapshot take = ring.LastTake();
+    snapshots.store(requests.load());
+    if (take.count == 0) {
+      continue;
+    }
+    if (!ring.CopyTake(take, copy.data())) {
+      ASSERT_FALSE(last) << "the idle writer cannot lap anything";
+      // The block reserved past the take's first sample gets published.
+      for (;;) {
+        const bool finished = done.load();
+        const TakeSnapshot now = ring.LastTake();
+        if (now.start + now.count > take.start + uint64_t(kRingSamples)) {
+          break;
+        }
+        ASSERT_FALSE(finished) << "copy refused though the writer never reached it";
+      }
+      ++refused;
+      continue;
+    }
+    const int t = copy[0] - 1;
+    ASSERT_GE(t, 0);
+    ASSERT_LT(t, kTakes);
+    ASSERT_EQ(take.count % 880U, 0U);
+    ASSERT_LE(take.count, uint32_t(blocksOf(t)) * 880U);
+    const auto end = copy.begin() + std::ptrdiff_t(take.count);
+    const auto other = std::find_if(copy.begin(), end, [&](int16_t v) { return v != valueOf(t); });
+    ASSERT_EQ(other, end) << "a copy of take " << t << " holds " << *other << " at "
+                          << (other - copy.begin());
+    if (last) {
+      EXPECT_EQ(t, kTakes - 1);
+      EXPECT_EQ(take.count, std::min(uint32_t(blocksOf(t)) * 880U, uint32_t(kRingSamples)));
+    }
+    ++saved;
+  }
+  capture.join();
+  EXPECT_GT(saved, kTakes / 2);
+  std::printf("whole copies %d, refused after a lap %d\n", saved, refused);
 }
 
 }  // namespace
