@@ -115,3 +115,22 @@ def beyond_skin_and_trace(area, skin_area):
     differ[ZERO_LINE_Y - 1 - y0 : ZERO_LINE_Y + 2 - y0, :] = False
     differ[BAR_BASE_Y - 3 - y0 :, BARS_X[0] - x0 : BARS_X[1] - x0] = False
     return int(np.sum(differ))
+
+
+# Panel-client place of the level meter: 20 cells 5 pixels wide, 7 apart.
+METER = (85, 179, 139, 4)
+
+
+def lit_cells(panel, lit_strip):
+    """How many of the level meter's cells show their lit picture (the
+    lit strip's piece at the same place)."""
+    x, y, w, h = METER
+    strip = panel[y : y + h, x : x + w]
+    return sum(
+        np.array_equal(strip[:, k : k + 5], lit_strip[:, k : k + 5]) for k in range(0, w, 7)
+    )
+
+
+def title_pixels(area):
+    """Pixels in the status title's colour: a longer title has more."""
+    return int(np.sum(is_colour(area, TITLE)))

@@ -25,6 +25,7 @@ ROOT = Path(__file__).resolve().parents[2]
 PRODUCT_KEY = r"HKCU\SOFTWARE\Quorvane\Mimicore"
 DRIVERS_KEY = r"HKCU\Software\Wine\Drivers"
 X11_KEY = r"HKCU\Software\Wine\X11 Driver"
+BROWSER_KEY = r"HKCU\Software\Wine\WineBrowser"
 PANEL_TITLE = "Mimicore"
 MAIN_TITLE = "MimicoreIfc"
 SCREEN = (1024, 768)
@@ -54,6 +55,11 @@ def _stop(proc, grace=3.0):
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
+
+
+def windows_path(path):
+    """The path as a program under Wine names it: the root is drive Z:."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 def wait_until(condition, timeout, interval=0.1):
@@ -262,6 +268,48 @@ class Session:
         result = self.xdotool("windowfocus", "--sync", str(window), "key", key)
         if result.returncode != 0:
             raise Failure(f"xdotool could not press {key}: {result.stderr.strip()}")
+
+    def click(self, point):
+        self.xdotool("mousemove", str(point[0]), str(point[1]), "sleep", "0.1", "click", "1")
+
+    def drag(self, point, by, steps=10, pause=0.03):
+        """Presses the left button at point and moves the pointer by `by` in
+        steps, each relative to where the pointer stands then: a knob puts
+        it back on its press point after every move."""
+        moves = []
+        for i in range(steps):
+            dx = by[0] * (i + 1) // steps - by[0] * i // steps
+            dy = by[1] * (i + 1) // steps - by[1] * i // steps
+            moves += ["mousemove_relative", "--", str(dx), str(dy), "sleep", str(pause)]
+        self.xdotool("mousemove", str(point[0]), str(point[1]), "sleep", "0.1", "mousedown", "1",
+                     "sleep", str(pause), *moves, "mouseup", "1")
+
+    def answer_dialog(self, title_start, text, timeout=20):
+        """Types text and Enter into the dialog whose title starts so, once it
+        shows, and waits until it has gone."""
+        pattern = f"^{re.escape(title_start)}"
+        find = lambda: self.xdotool("search", "--onlyvisible", "--name", pattern).stdout.split()
+        dialog = wait_until(find, timeout, 0.2)
+        if not dialog:
+            raise Failure(f'no dialog "{title_start}..." within {timeout} s')
+        self.xdotool("windowfocus", "--sync", dialog[0], "type", "--delay", "5", text)
+        self.xdotool("key", "Return")
+        if not wait_until(lambda: not find(), timeout, 0.1):
+            raise Failure(f'the dialog "{title_start}..." stayed open after Enter')
+
+    def stub_browser(self):
+        """Makes the default browser a script that writes its arguments into
+        a file instead of showing anything; gives that file's path. A fresh
+        test prefix ties no program to .html files: this ties them to Wine's
+        browser launcher, as a desktop ties them to its browser."""
+        out = self.out.resolve()
+        script, called = out / "browser-stub", out / "browser-args.txt"
+        called.unlink(missing_ok=True)
+        script.write_text(f'#!/bin/sh\nprintf "%s\\n" "$@" > "{called}"\n')
+        script.chmod(0o755)
+        self.reg("add", BROWSER_KEY, "/v", "Browsers", "/t", "REG_SZ", "/d", str(script), "/f")
+        self.reg("add", r"HKLM\Software\Classes\.html", "/ve", "/d", "htmlfile", "/f")
+        return called
 
     def screenshot(self, path):
         subprocess.run(
@@ -492,13 +540,16 @@ def start(s, name, heard=None, played=None):
     return program
 
 
-def close(s, program):
-    """Escape on the main window, as a user ends it; the recordings are
-    stopped once it has gone. Gives the exit status (None: still running,
-    then it is killed)."""
+def close(s, program, end=None):
+    """Escape on the main window, as a user ends it, or whatever end() does;
+    the recordings are stopped once it has gone. Gives the exit status
+    (None: still running, then it is killed)."""
     pressed = time.monotonic()
     try:
-        s.press(program.windows[1], "Escape")
+        if end:
+            end()
+        else:
+            s.press(program.windows[1], "Escape")
     except Failure as e:
         print(f"       ({e})")
     status = program.wait(20)
