@@ -57,7 +57,7 @@ class ShellActions final : public WindowActions {
  public:
   void PressAutoMode() override { Engine().PressAutoMode(); }
   void ResetAutoMode() override { Engine().ResetAutoMode(); }
-  void TogglePanel() override { Slide().SetOpen(!Slide().Open()); }
+  void TogglePanel() override { Slide().Toggle(); }
   void SaveLastTake(HWND owner) override { mimicore::SaveLastTake(owner, Engine(), g_status); }
   void OpenManual(HWND owner) override {
     std::array<char, MAX_PATH> path{};

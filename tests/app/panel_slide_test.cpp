@@ -34,6 +34,17 @@ TEST(PanelSlide, OpensAndShutsInTenthsEvery50Ms) {
   EXPECT_EQ(Travel(slide, now), (std::vector<int32_t>{218, 193, 168, 143, 118, 93, 68, 43, 18, 0}));
 }
 
+TEST(PanelSlide, AClickMidSlideTurnsItBackFromWhereItIs) {
+  PanelSlide slide;
+  uint32_t now = 0;
+  slide.Toggle();
+  ASSERT_EQ(slide.Step(now), 24);
+  ASSERT_EQ(slide.Step(now += 50), 48);
+  slide.Toggle();
+  now += 50;
+  EXPECT_EQ(Travel(slide, now), (std::vector<int32_t>{23, 0}));
+}
+
 TEST(PanelSlide, StepsWaitWhileMovingAndCatchUpAfterAGap) {
   PanelSlide slide;
   uint32_t now = 100;

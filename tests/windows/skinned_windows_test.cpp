@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,6 +151,30 @@ TEST(SkinnedWindows, PositionsFromAnotherThreadReachTheControlsThroughTheQueue) 
   DrainMessages();
   EXPECT_EQ(SendMessageA(speed, TBM_GETPOS, 0, 0), 137);
   EXPECT_EQ(SendMessageA(echo, BM_GETCHECK, 0, 0), BST_CHECKED);
+
+  // Positions shown are never written back as settings: the knobs' own
+  // notices and the sliders' moves are ignored.
+  positions.echoChecked = false;
+  positions.bandPassKnob = 100;
+  positions.decayKnob = 40;
+  positions.echoKnobsEnabled = false;
+  const EngineSettingsValues before = p.settings.Load();
+  p.windows.ShowSettings(positions);
+  DrainMessages();
+  auto& in = *p.windows.Inside();
+  EXPECT_EQ(in.bandPass.Value(), 100);
+  EXPECT_EQ(in.decay.Value(), 40);
+  EXPECT_EQ(in.delay.enabled, 0);
+  EXPECT_EQ(in.decay.enabled, 0);
+  const EngineSettingsValues after = p.settings.Load();
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+
+  // The threshold marker: 40 % stands at x 140, four pixels under the meter.
+  p.settings.NThre.store(40);
+  SendMessageA(p.windows.Panel(), WM_PAINT, 0, 0);
+  EXPECT_EQ(GetPixel(in.panelCompose.Dc(), 140, 185), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(in.panelCompose.Dc(), 140, 188), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(in.panelCompose.Dc(), 140, 189), GetPixel(in.panelSkin.Dc(), 140, 189));
   p.windows.Release();
   DrainMessages();
 }
@@ -234,7 +259,14 @@ TEST(WindowCommands, KnobsSlidersAndTheEchoSwitchWriteTheirSetting) {
   EXPECT_EQ(b.settings.Decay.load(), 0.4F);
   EXPECT_EQ(b.settings.SilenceTime.load(), 2000);
 
+  for (const auto& [position, shown] : {std::pair{50, "SPEED|0.50 x"}, {220, "SPEED|2.20 x"}}) {
+    SendMessageA(p.speedSlider, TBM_SETPOS, TRUE, position);
+    SendMessageA(panel, WM_HSCROLL, 0, 0);
+    EXPECT_EQ(b.Shown(), shown);
+  }
   b.status.ShowStatus("", "%s", "");
+  SendMessageA(panel, WM_HSCROLL, 0, 0);
+  EXPECT_EQ(b.Shown(), "|") << "sliders that did not move write nothing";
   SendMessageA(p.speedSlider, TBM_SETPOS, TRUE, 57);
   SendMessageA(panel, WM_HSCROLL, 0, 0);
   EXPECT_EQ(b.settings.Speed.load(), 0.57F);
