@@ -89,9 +89,9 @@ def is_colour(pixels, colour):
 
 
 def off_zero_line_trace(area):
-    """Trace pixels more than 3 rows from the zero line."""
+    """Trace pixels more than 2 rows from the zero line."""
     rows = np.nonzero(is_colour(area, TRACE))[0] + DISPLAY_AREA[1]
-    return int(np.sum(np.abs(rows - ZERO_LINE_Y) > 3))
+    return int(np.sum(np.abs(rows - ZERO_LINE_Y) > 2))
 
 
 def tallest_bar(area):
