@@ -56,13 +56,7 @@ bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM /*wParam*/, L
       Draw();
       break;
     case WM_MOUSEMOVE:
-      if (HitTest(x, y)) {
-        if (pointer_.State() != kPressed) {
-          OnHover(x, y);
-        }
-      } else if (pointer_.State() == kHover) {
-        OnRelease(x, y, 0);
-      }
+      FollowPointer(x, y, true);
       break;
     case WM_LBUTTONDOWN:
       if (HitTest(x, y)) {

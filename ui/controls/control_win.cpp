@@ -171,4 +171,14 @@ void PointerControl::OnRelease(int32_t x, int32_t y, int32_t /*flags*/) {
   pointer_.DropCapture();
 }
 
+void PointerControl::FollowPointer(int32_t x, int32_t y, bool mayHover) {
+  if (mayHover && HitTest(x, y)) {
+    if (pointer_.State() != kPressed) {
+      OnHover(x, y);
+    }
+  } else if (pointer_.State() == kHover) {
+    OnRelease(x, y, 0);
+  }
+}
+
 }  // namespace mimicore

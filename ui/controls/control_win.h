@@ -96,6 +96,10 @@ class PointerControl : public Control {
   void OnRelease(int32_t x, int32_t y, int32_t flags) override;
 
  protected:
+  // A mouse move to (x, y): Hover while over the control (when it may, and
+  // not while pressed); a hovering pointer that leaves goes back to Normal.
+  void FollowPointer(int32_t x, int32_t y, bool mayHover);
+
   PointerStates pointer_;
 };
 

@@ -165,13 +165,7 @@ bool RotaryKnob::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM 
       Turn(window, wParam, lParam);
       // A disabled knob never enters Hover; one already there stays until
       // the pointer leaves.
-      if (enabled != 0 && HitTest(x, y)) {
-        if (pointer_.State() != kPressed) {
-          OnHover(x, y);
-        }
-      } else if (pointer_.State() == kHover) {
-        OnRelease(x, y, 0);
-      }
+      FollowPointer(x, y, enabled != 0);
       break;
     case WM_LBUTTONDOWN:
       if (enabled != 0 && HitTest(x, y)) {
