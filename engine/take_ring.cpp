@@ -158,15 +158,7 @@ bool TakeRing::CopyTake(const TakeSnapshot& take, int16_t* out) const {
   if (reserved_.load(std::memory_order_relaxed) > limit) {
     return false;
   }
-  int32_t at = RingIndex(take.start);
-  auto left = int32_t(take.count);
-  while (left > 0) {
-    const int32_t run = std::min(left, kRingSamples - at);
-    LoadRun(ring_.get(), at, run, out);
-    out += run;
-    left -= run;
-    at = 0;
-  }
+  CopyOut(RingIndex(take.start), int32_t(take.count), out);
   // Any sample stored by a block that reached into the take was seen
   // together with that block's reservation (release/acquire per sample).
   return reserved_.load(std::memory_order_relaxed) <= limit;
