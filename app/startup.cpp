@@ -4,11 +4,15 @@ namespace mimicore {
 
 namespace {
 
-// Settings first, then the capture device (it drains its queue and may
-// still write to the playback device and the ring until it is closed), then
-// playback, the ring and the drawing resources, the single-instance mark,
-// and the lights last.
+// The windows go first and the engine stops taking blocks, so that nothing
+// stands frozen on the screen or starts again while the capture device
+// drains its queue. Then the settings, the capture device (it may still
+// write to the playback device and the ring until it is closed), playback,
+// the ring and the drawing resources, the single-instance mark, and the
+// lights last.
 void ShutDown(ShellSteps& s) {
+  s.HideWindows();
+  s.StopTakes();
   s.SaveSettings();
   s.CloseCapture();
   s.ClosePlayback();
@@ -68,7 +72,6 @@ int RunProgram(ShellSteps& s) {
     return FailAfterWindows(s, kCaptureNotStartedText);
   }
   s.RunMainLoop();
-  s.StopTakes();
   ShutDown(s);
   return kExitOk;
 }

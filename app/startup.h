@@ -52,8 +52,12 @@ class ShellSteps {
   virtual void CloseCapture() = 0;
   // Until the user quits and the panel has slid shut.
   virtual void RunMainLoop() = 0;
-  // The engine's recording and playing flags.
+  // The engine stops taking blocks: its recording and playing flags stay
+  // clear from here on.
   virtual void StopTakes() = 0;
+  // Both windows off the screen, before the devices take their time to
+  // close.
+  virtual void HideWindows() = 0;
 };
 
 // Returns the exit code: 0 after a normal run, -1 when start-up failed or

@@ -81,7 +81,7 @@ void VoiceEngine::RedesignFilterIfAsked(int32_t bpf) {
 
 void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
   const uint32_t n = std::min(bufferBytes / 2U, kMaxBlockSamples);
-  if (samples == nullptr || n == 0) {
+  if (samples == nullptr || n == 0 || halted_.load()) {
     return;
   }
   const EffectiveSettings e = MakeEffective(settings_.Load());

@@ -60,8 +60,11 @@ class VoiceEngine final : public SettingsApplier {
   // Window thread: AUTOMODE press, and RESET / close.
   void PressAutoMode() { autoModeState_.fetch_add(1); }
   void ResetAutoMode() { autoModeState_.store(kIdleState); }
-  // Window thread, at shut-down before the devices close.
+  // Window thread, once shut-down begins: from here on every block is
+  // ignored, so that the blocks the capture device still hands over while it
+  // closes cannot start a recording or a playback again.
   void StopTakes() {
+    halted_.store(true);
     recording_.store(false);
     playing_.store(false);
   }
@@ -94,6 +97,7 @@ class VoiceEngine final : public SettingsApplier {
   std::atomic<bool> playing_{false};
   std::atomic<int32_t> autoModeState_{kIdleState};
   std::atomic<bool> redesignRequested_{true};
+  std::atomic<bool> halted_{false};
 
   // Capture thread only.
   bool started_ = false;

@@ -39,6 +39,7 @@ class RecordingSteps final : public ShellSteps {
   void CloseCapture() override { Step("close capture"); }
   void RunMainLoop() override { Step("loop"); }
   void StopTakes() override { Step("stop takes"); }
+  void HideWindows() override { Step("hide windows"); }
 
   std::vector<std::string> steps;
   std::vector<std::string> errors;
@@ -53,8 +54,9 @@ class RecordingSteps final : public ShellSteps {
 
 using Steps = std::vector<std::string>;
 
-const Steps kShutDown = {"save settings",   "close capture",   "close playback",   "free ring",
-                         "release drawing", "release cursors", "release instance", "lights back"};
+const Steps kShutDown = {"hide windows",     "stop takes", "save settings",   "close capture",
+                         "close playback",   "free ring",  "release drawing", "release cursors",
+                         "release instance", "lights back"};
 
 Steps Concat(Steps a, const Steps& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -67,9 +69,9 @@ const Steps kUpToWindows = {"instance", "devices", "facts",         "lights off"
 TEST(Startup, ANormalRunInOrder) {
   RecordingSteps s;
   EXPECT_EQ(RunProgram(s), 0);
-  EXPECT_EQ(s.steps, Concat(Concat(kUpToWindows, {"open playback", "open capture", "start capture",
-                                                  "loop", "stop takes"}),
-                            kShutDown));
+  EXPECT_EQ(s.steps,
+            Concat(Concat(kUpToWindows, {"open playback", "open capture", "start capture", "loop"}),
+                   kShutDown));
   EXPECT_TRUE(s.errors.empty());
 }
 
