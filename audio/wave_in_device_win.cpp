@@ -40,8 +40,9 @@ bool WaveInDevice::Start() {
   // Running before the first buffer can come back, or it would not be
   // queued again.
   isRunning_.store(true);
-  ring_.QueueAll();
-  if (waveInStart(ring_.Device()) != MMSYSERR_NOERROR) {
+  // Started with no buffer queued, the device would record nothing and
+  // never say so.
+  if (ring_.QueueAll() == 0 || waveInStart(ring_.Device()) != MMSYSERR_NOERROR) {
     isRunning_.store(false);
     ring_.ResetQueue();
     return false;
@@ -68,6 +69,13 @@ bool WaveInDevice::Close() {
   handler_ = nullptr;
   isOpen_ = false;
   return ok;
+}
+
+bool WaveInDevice::CloseWithoutDraining() {
+  // Not running any more: what comes back is released, not queued again,
+  // and Close finds nothing to drain.
+  isRunning_.store(false);
+  return Close();
 }
 
 void WaveInDevice::OnReturned(void* self, int32_t index) {

@@ -37,7 +37,8 @@ class WaveInDevice {
             uint32_t samplesPerSecond, int32_t bufferCount, uint32_t bufferSize,
             BlockHandler handler);
   // Queues every buffer and starts recording. False when the device is not
-  // open, already running, or the platform refuses to start.
+  // open, already running, the platform takes none of the buffers or
+  // refuses to start.
   bool Start();
   // Lets every queued buffer fill and reach the handler, then stops. A device
   // that stops answering is given up on after a few seconds; what it still
@@ -48,6 +49,9 @@ class WaveInDevice {
   // or the platform would not give its buffers back (they are then left to
   // it rather than freed under it).
   bool Close();
+  // Close for a device that stopped answering: what it holds is dropped at
+  // once instead of being waited for.
+  bool CloseWithoutDraining();
 
   [[nodiscard]] bool IsOpen() const { return isOpen_; }
   [[nodiscard]] bool IsRunning() const { return isRunning_.load(); }
@@ -57,6 +61,9 @@ class WaveInDevice {
   [[nodiscard]] int32_t QueuedBuffers() const { return ring_.Queued(); }
   // Buffers given back by the platform since Open.
   [[nodiscard]] uint32_t ReturnedBuffers() const { return ring_.Returned(); }
+  // The handler may be called now or later; false once Close has ended the
+  // notification thread, after which the handler's data are the caller's.
+  [[nodiscard]] bool HandlerMayRun() const { return ring_.NotifierMayRun(); }
 
  private:
   bool FinishFile();

@@ -61,6 +61,13 @@ bool WaveOutDevice::Write(const void* source, uint32_t count) {
   return allQueued && count == 0;
 }
 
+bool WaveOutDevice::CloseWithoutDraining() {
+  const bool ok = ring_.Close();
+  doneHandler_ = nullptr;
+  isOpen_ = false;
+  return ok;
+}
+
 uint32_t WaveOutDevice::HeaderLength(int32_t index) const {
   if (index < 0 || index >= ring_.Count()) {
     return 0;

@@ -42,6 +42,9 @@ class WaveOutDevice {
   // a few seconds; false then, or when the platform would not give its
   // buffers back (they are then left to it rather than freed under it).
   bool Close();
+  // Close for a device that stopped answering: what is queued is dropped at
+  // once instead of being waited for.
+  bool CloseWithoutDraining();
 
   [[nodiscard]] bool IsOpen() const { return isOpen_; }
   [[nodiscard]] int32_t BufferCount() const { return ring_.Count(); }

@@ -28,6 +28,12 @@ void WaveSlots::Free() {
   queued_.store(0);
 }
 
+void WaveSlots::Forget() {
+  slots_ = nullptr;
+  count_ = 0;
+  queued_.store(0);
+}
+
 void WaveSlots::BeginSubmit(int32_t index) {
   Slot& slot = slots_[index];
   if (slot.state.load(std::memory_order_acquire) == kIdle) {
@@ -101,7 +107,9 @@ bool HeaderDone(WAVEHDR& header) {
 }
 
 bool NotificationThread::Begin(Routine routine, void* context) {
-  Finish(false);
+  if (orphaned_ || !Finish(false)) {
+    return false;
+  }
   routine_ = routine;
   context_ = context;
   quit_.store(false);
@@ -120,18 +128,28 @@ bool NotificationThread::Begin(Routine routine, void* context) {
   return true;
 }
 
-void NotificationThread::Finish(bool keepEvent) {
+bool NotificationThread::Finish(bool keepEvent) {
+  if (orphaned_) {
+    return false;
+  }
   if (thread_ != nullptr) {
     quit_.store(true);
     SetEvent(event_);
-    WaitForSingleObject(thread_, INFINITE);
+    const bool ended = WaitForSingleObject(thread_, kFinishWaitMs) == WAIT_OBJECT_0;
     CloseHandle(thread_);
     thread_ = nullptr;
+    if (!ended) {
+      // The thread still reads this object and waits on the event: both
+      // stay as they are for as long as the process runs.
+      orphaned_ = true;
+      return false;
+    }
   }
   if (event_ != nullptr && !keepEvent) {
     CloseHandle(event_);
   }
   event_ = nullptr;
+  return true;
 }
 
 void NotificationThread::Wake() const {
@@ -148,6 +166,9 @@ DWORD WINAPI NotificationThread::Main(void* self) {
       return 0;
     }
     thread->routine_(thread->context_);
+    if (thread->quit_.load()) {
+      return 0;  // given up on while in the routine: touch nothing more
+    }
   }
 }
 
@@ -162,6 +183,9 @@ uint32_t StallLimitMs(const WAVEFORMATEX& format, uint32_t bufferSize) {
 template <typename Calls>
 bool WaveRing<Calls>::Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
                            int32_t count, uint32_t size, TakeBack takeBack, void* owner) {
+  if (notifier_.Orphaned()) {
+    return false;  // its old thread may still read every member
+  }
   takeBack_ = takeBack;
   owner_ = owner;
   const PcmFormat pcm = MakePcmFormat(bitsPerSample, channels, samplesPerSecond);
@@ -206,7 +230,7 @@ bool WaveRing<Calls>::Allocate(int32_t count, uint32_t size) {
     ok = buffers_[i] != nullptr;
   }
   if (ok) {
-    headers_ = new (std::nothrow) WAVEHDR[n]();
+    headers_ = new (std::align_val_t{kHeaderAlignment}, std::nothrow) WAVEHDR[n]();
     ok = headers_ != nullptr && slots_.Allocate(count);
   }
   if (!ok) {
@@ -229,7 +253,8 @@ void WaveRing<Calls>::Free() {
   }
   delete[] buffers_;
   buffers_ = nullptr;
-  delete[] headers_;
+  // WAVEHDR has no destructor: the aligned array is plain storage.
+  ::operator delete[](headers_, std::align_val_t{kHeaderAlignment});
   headers_ = nullptr;
   slots_.Free();
   count_ = 0;
@@ -241,6 +266,14 @@ void WaveRing<Calls>::Abandon() {
   buffers_ = nullptr;
   headers_ = nullptr;
   slots_.Free();
+  count_ = 0;
+}
+
+template <typename Calls>
+void WaveRing<Calls>::Orphan() {
+  buffers_ = nullptr;
+  headers_ = nullptr;
+  slots_.Forget();
   count_ = 0;
 }
 
@@ -265,11 +298,13 @@ bool WaveRing<Calls>::Queue(int32_t index, uint32_t length) {
 }
 
 template <typename Calls>
-void WaveRing<Calls>::QueueAll() {
+int32_t WaveRing<Calls>::QueueAll() {
   discarding_.store(false);
+  int32_t queued = 0;
   for (int32_t i = 0; i < count_; ++i) {
-    Queue(i, size_);
+    queued += Queue(i, size_) ? 1 : 0;
   }
+  return queued;
 }
 
 template <typename Calls>
@@ -289,8 +324,8 @@ bool WaveRing<Calls>::Drain() {
 template <typename Calls>
 bool WaveRing<Calls>::ResetQueue() {
   discarding_.store(true);
-  Calls::Reset(handle_);
-  if (!slots_.WaitUntilAllBack(kResetWaitMs)) {
+  const bool reset = Calls::Reset(handle_) == MMSYSERR_NOERROR;
+  if (!slots_.WaitUntilAllBack(reset ? kResetWaitMs : kRefusedResetWaitMs)) {
     wedged_ = true;
     return false;
   }
@@ -302,19 +337,24 @@ bool WaveRing<Calls>::Close() {
   if (!wedged_ && slots_.Queued() != 0) {
     ResetQueue();
   }
-  if (handle_ != nullptr && !wedged_) {
-    const ULONGLONG deadline = GetTickCount64() + kResetWaitMs;
-    while (Calls::Close(handle_) == WAVERR_STILLPLAYING) {
-      if (GetTickCount64() > deadline) {
-        wedged_ = true;
-        break;
-      }
+  if (handle_ != nullptr) {
+    // A closed handle is the platform's word that it holds no buffer any
+    // more, even one it never gave back (a device that went away): then
+    // they are ours to free. Still held, they are waited for, unless they
+    // have been already.
+    const ULONGLONG deadline = GetTickCount64() + (wedged_ ? 0 : kResetWaitMs);
+    MMRESULT closed = Calls::Close(handle_);
+    while (closed == WAVERR_STILLPLAYING && GetTickCount64() <= deadline) {
       Sleep(10);
+      closed = Calls::Close(handle_);
     }
+    wedged_ = closed == WAVERR_STILLPLAYING;
   }
-  notifier_.Finish(/*keepEvent=*/wedged_);
-  const bool released = !wedged_;
-  if (released) {
+  const bool ended = notifier_.Finish(/*keepEvent=*/wedged_);
+  const bool released = !wedged_ && ended;
+  if (!ended) {
+    Orphan();
+  } else if (released) {
     Free();
   } else {
     Abandon();

@@ -13,6 +13,7 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace mimicore {
@@ -38,6 +39,9 @@ class WaveSlots {
   // All buffers idle. False when the memory cannot be had.
   bool Allocate(int32_t count);
   void Free();
+  // Lets go of the record without freeing it, for a notification thread
+  // that may still be reading it.
+  void Forget();
 
   // Called before a header is handed to the platform; a buffer that the
   // notification thread is queueing again keeps its place in the count.
@@ -80,7 +84,14 @@ class WaveSlots {
 };
 
 // The platform's done flag, read while the platform may be setting it.
+// The platform's header is declared packed, so nothing promises the flags
+// the alignment an atomic access needs: the offset and the size are checked
+// here, and the ring allocates its headers at kHeaderAlignment.
 bool HeaderDone(WAVEHDR& header);
+inline constexpr size_t kHeaderAlignment = alignof(std::max_align_t);
+static_assert(offsetof(WAVEHDR, dwFlags) % std::atomic_ref<DWORD>::required_alignment == 0);
+static_assert(sizeof(WAVEHDR) % std::atomic_ref<DWORD>::required_alignment == 0);
+static_assert(kHeaderAlignment % std::atomic_ref<DWORD>::required_alignment == 0);
 
 // A thread that runs |routine| each time the event given to the platform is
 // signalled, until Finish.
@@ -89,15 +100,23 @@ class NotificationThread {
   using Routine = void (*)(void* context);
 
   NotificationThread() = default;
-  ~NotificationThread() { Finish(false); }
+  ~NotificationThread() { (void)Finish(false); }
   NotificationThread(const NotificationThread&) = delete;
   NotificationThread& operator=(const NotificationThread&) = delete;
 
-  // Creates the event and starts the thread. False when either fails.
+  // Creates the event and starts the thread. False when either fails, or
+  // when an earlier thread could not be ended.
   bool Begin(Routine routine, void* context);
-  // Ends the thread and waits for it. |keepEvent| leaves the event open for
-  // a platform device that could not be closed and may still signal it.
-  void Finish(bool keepEvent);
+  // Ends the thread and waits for it, for kFinishWaitMs at most. |keepEvent|
+  // leaves the event open for a platform device that could not be closed
+  // and may still signal it. False when the thread is stuck in the routine
+  // (inside a platform call that does not return): it is then left to
+  // itself with its event, this object never starts another, and whatever
+  // the routine works on must stay allocated.
+  [[nodiscard]] bool Finish(bool keepEvent);
+  [[nodiscard]] bool Orphaned() const { return orphaned_; }
+  // A thread of this object may run the routine now or later.
+  [[nodiscard]] bool MayRun() const { return thread_ != nullptr || orphaned_; }
 
   [[nodiscard]] HANDLE Event() const { return event_; }
   // Has the routine run again, for a buffer queued while it was looking.
@@ -109,6 +128,7 @@ class NotificationThread {
   HANDLE event_ = nullptr;
   HANDLE thread_ = nullptr;
   std::atomic<bool> quit_{false};
+  bool orphaned_ = false;
   Routine routine_ = nullptr;
   void* context_ = nullptr;
 };
@@ -120,6 +140,12 @@ uint32_t StallLimitMs(const WAVEFORMATEX& format, uint32_t bufferSize);
 
 // After a reset the platform gives every buffer back at once.
 inline constexpr uint32_t kResetWaitMs = 2000;
+// A device that refused the reset (one that has gone away) gives nothing
+// back; this only lets a late answer arrive.
+inline constexpr uint32_t kRefusedResetWaitMs = 100;
+// The notification thread only waits for its event; in the routine it
+// handles one buffer in well under a block's time.
+inline constexpr uint32_t kFinishWaitMs = 1000;
 
 // The platform's wave input and output differ only in the handle type and
 // the names of their calls; these give the ring one set of names for both.
@@ -170,8 +196,8 @@ class WaveRing {
   // when the platform refuses it, which takes it out of the ring.
   bool Queue(int32_t index, uint32_t length);
   // Every buffer, whole, as a fresh start: what comes back from now on is
-  // kept, not discarded.
-  void QueueAll();
+  // kept, not discarded. Returns how many the platform took.
+  int32_t QueueAll();
   // Ends the platform's hold on a buffer it gave back; false when it would
   // not let go.
   bool Unprepare(int32_t index);
@@ -183,8 +209,9 @@ class WaveRing {
   // when it would not.
   bool ResetQueue();
   // Closes the platform device and releases the buffers. False when the
-  // platform would not give its buffers back: they are then left to it
-  // rather than freed under it.
+  // platform would not give its buffers back, or the notification thread
+  // could not be ended: the buffers are then left to them rather than freed
+  // under them, and in the second case this ring never opens again.
   bool Close();
   // Has the notification thread look again, for a buffer that came back
   // while it was still being handed over.
@@ -203,12 +230,16 @@ class WaveRing {
   [[nodiscard]] bool Discarding() const { return discarding_.load(); }
   // The platform kept buffers it was asked to give back.
   [[nodiscard]] bool Wedged() const { return wedged_; }
+  // The notification thread may hand over a buffer now or later.
+  [[nodiscard]] bool NotifierMayRun() const { return notifier_.MayRun(); }
 
  private:
   bool Allocate(int32_t count, uint32_t size);
   void Free();
   // For buffers the platform may still use: they are not freed.
   void Abandon();
+  // For a notification thread that may still run: nothing it reads is freed.
+  void Orphan();
   static void OnNotify(void* self);
 
   Handle handle_ = nullptr;
