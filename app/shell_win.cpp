@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
+#include "app/device_watchdog.h"
 #include "app/lock_lights.h"
 #include "app/lock_lights_win.h"
 #include "app/manual_path.h"
@@ -88,6 +90,76 @@ PanelSlide& Slide() { return g_slide; }
 // The capture device's handler: runs on its notification thread.
 void OnCaptureBlock(WAVEHDR* header, uint32_t bufferBytes) {
   g_engine.OnCaptureBlock(reinterpret_cast<int16_t*>(header->lpData), bufferBytes);
+}
+
+bool OpenPlaybackDevice() {
+  return g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr);
+}
+bool OpenCaptureDevice() {
+  return g_capture.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes,
+                        OnCaptureBlock);
+}
+
+// Lost devices: the window thread looks at them every kDeviceLookEveryMs
+// (a thread timer, so that modal loops such as the save dialog keep it
+// going), closes them when they stop answering and opens them again when
+// they are back. Opening and closing happen on this thread only.
+DeviceWatchdog g_watchdog;
+
+DeviceCounts CurrentCounts() {
+  return {g_capture.ReturnedBuffers(), g_playback.ReturnedBuffers(), g_playback.QueuedBuffers()};
+}
+
+void DropDevices() {
+  g_capture.CloseWithoutDraining();
+  g_playback.CloseWithoutDraining();
+}
+
+bool ReopenDevices() {
+  // Playback first, as at start-up: the first captured block may feed it.
+  if (OpenPlaybackDevice() && OpenCaptureDevice() && g_capture.Start()) {
+    return true;
+  }
+  DropDevices();
+  return false;
+}
+
+// While no capture block arrives the display would stand still: the window
+// thread hands the engine blocks of silence itself, which keeps the status
+// on the screen and lets a take that was cut off end. Only once the capture
+// device's thread has ended, so the engine still runs on one thread at a
+// time.
+void KeepDisplayAlive() {
+  static std::array<int16_t, kBlockBytes / 2> silence;
+  if (g_capture.HandlerMayRun()) {
+    return;
+  }
+  silence.fill(0);
+  g_engine.OnCaptureBlock(silence.data(), kBlockBytes);
+}
+
+void LookAtDevices() {
+  switch (g_watchdog.Look(GetTickCount(), CurrentCounts())) {
+    case DeviceWatchdog::Action::kGiveUp:
+      DropDevices();
+      break;
+    case DeviceWatchdog::Action::kReopen: {
+      const bool running = ReopenDevices();
+      g_watchdog.Reopened(GetTickCount(), CurrentCounts(), running);
+      break;
+    }
+    case DeviceWatchdog::Action::kNone:
+      break;
+  }
+  const LostDevice lost = g_watchdog.Lost();
+  if (lost != LostDevice::kNone) {
+    g_status.ShowStatus(lost == LostDevice::kCapture ? kNoMicrophoneTitle : kNoSpeakerTitle, " ");
+    KeepDisplayAlive();
+  }
+}
+
+void CALLBACK OnLookTimer(HWND /*window*/, UINT /*message*/, UINT_PTR /*id*/, DWORD /*time*/) {
+  LookAtDevices();
 }
 
 void PlacePanel(int32_t position) {
@@ -230,17 +302,14 @@ class WindowsShell final : public ShellSteps {
                            [this] { PumpOneMessage(accelerators_.table); });
   }
   void ReleaseDrawing() override { g_windows.Release(); }
-  bool OpenPlayback() override {
-    return g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr);
-  }
+  bool OpenPlayback() override { return OpenPlaybackDevice(); }
   void ClosePlayback() override { g_playback.Close(); }
-  bool OpenCapture() override {
-    return g_capture.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes,
-                          OnCaptureBlock);
-  }
+  bool OpenCapture() override { return OpenCaptureDevice(); }
   bool StartCapture() override { return g_capture.Start(); }
   void CloseCapture() override { g_capture.Close(); }
   void RunMainLoop() override {
+    g_watchdog.Restart(GetTickCount(), CurrentCounts());
+    const UINT_PTR lookTimer = SetTimer(nullptr, 0, kDeviceLookEveryMs, &OnLookTimer);
     bool running = true;
     while (running || g_slide.Position() >= 1) {
       SlideStep();
@@ -252,8 +321,19 @@ class WindowsShell final : public ShellSteps {
         g_slide.SetOpen(false);  // slide shut before the program goes
       }
     }
+    // No device is opened again behind the shut-down's back.
+    if (lookTimer != 0) {
+      KillTimer(nullptr, lookTimer);
+    }
   }
   void StopTakes() override { g_engine.StopTakes(); }
+  void HideWindows() override {
+    for (HWND window : {g_windows.Panel(), g_windows.MainWindow()}) {
+      if (window != nullptr) {
+        ShowWindow(window, SW_HIDE);
+      }
+    }
+  }
 
  private:
   HINSTANCE instance_;
