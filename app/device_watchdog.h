@@ -14,7 +14,7 @@ namespace mimicore {
 inline constexpr uint32_t kDeviceLostAfterMs = 2000;
 inline constexpr uint32_t kDeviceRetryEveryMs = 2000;
 // How often the window thread looks; the status stays up between looks.
-inline constexpr uint32_t kDeviceLookEveryMs = 250;
+inline constexpr uint32_t kDeviceLookEveryMs = 500;
 // The status titles while the devices are given up.
 inline constexpr const char* kNoMicrophoneTitle = "NO MICROPHONE";
 inline constexpr const char* kNoSpeakerTitle = "NO SPEAKER";

@@ -14,7 +14,7 @@ MAIN_AT = (341, 209)
 MAIN_SIZE = (342, 350)
 TAB = (290, 103)
 PANEL_OUT = 243
-# The program gives a silent microphone two seconds and looks four times a
+# The program gives a silent microphone two seconds and looks twice a
 # second; the rest is Wine and the screenshots.
 STATUS_LIMIT = 3.5
 CLOSE_LIMIT = 3.0
