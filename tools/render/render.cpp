@@ -342,9 +342,9 @@ int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ost
   const bool keepSpeaker = !o.speakerPath.empty();
   // An input that this run's outputs may overwrite is read whole first, as
   // is a pipe; everything else is read block by block as the run goes.
-  std::error_code ec;
+  std::error_code same;
   const bool speakerIsInput =
-      keepSpeaker && std::filesystem::equivalent(o.input, o.speakerPath, ec);
+      keepSpeaker && std::filesystem::equivalent(o.input, o.speakerPath, same);
   const bool inputAmongTakes = !o.takesDir.empty() && InFolder(o.input, o.takesDir);
   WavFileReader input(io.readSamples);
   std::string problem;
@@ -353,6 +353,7 @@ int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ost
     return kExitBadInput;
   }
   if (!o.takesDir.empty()) {
+    std::error_code ec;
     std::filesystem::create_directories(o.takesDir, ec);
     if (ec || !std::filesystem::is_directory(o.takesDir, ec)) {
       err << kProgram << ": cannot create directory " << o.takesDir << ": "
