@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,5 +40,73 @@ bool WavFileName(const char* chosen, char* out, size_t capacity);
 // words and |samples| is left empty.
 bool ParseWav(std::span<const uint8_t> bytes, std::vector<int16_t>& samples, std::string& error);
 bool ReadWavFile(const char* path, std::vector<int16_t>& samples, std::string& error);
+
+// Samples read and written per file access unless a caller asks otherwise.
+inline constexpr size_t kWavStreamSamples = 32768;
+
+// Reads a WAV file's samples piece by piece, so that memory does not grow
+// with the file. Open checks the whole file exactly as ReadWavFile does,
+// with the same messages, before a single sample is handed out. A file
+// that cannot seek (a pipe) and a caller asking for it are served from
+// memory instead, read whole at Open.
+class WavFileReader {
+ public:
+  explicit WavFileReader(size_t bufferSamples = kWavStreamSamples);
+  ~WavFileReader();
+  WavFileReader(const WavFileReader&) = delete;
+  WavFileReader& operator=(const WavFileReader&) = delete;
+
+  bool Open(const char* path, bool wholeInMemory, std::string& error);
+  [[nodiscard]] uint64_t SampleCount() const { return count_; }
+  // Fills |out| with up to |max| of the next samples and sets |got| (0 at
+  // the end). False, with |error| set, when the file no longer holds what
+  // Open found in it.
+  bool Read(int16_t* out, size_t max, size_t& got, std::string& error);
+
+ private:
+  size_t bufferSamples_;
+  std::FILE* file_ = nullptr;
+  uint64_t count_ = 0;
+  uint64_t delivered_ = 0;
+  std::vector<uint8_t> buffer_;
+  size_t buffered_ = 0;
+  size_t bufferPos_ = 0;
+  std::vector<int16_t> whole_;
+};
+
+// Writes a WAV file piece by piece with the exact bytes WriteWavFile would
+// write for all the samples at once: the header, rewritten with the final
+// count by Finish, then the samples. An output that cannot seek (a pipe),
+// and one the caller defers because it must not be touched before the end,
+// keep the samples in memory and are written whole by Finish. A file not
+// finished (destroyed before, or a failed Finish) is removed when it is a
+// plain file, never left short.
+class WavFileWriter {
+ public:
+  explicit WavFileWriter(size_t bufferSamples = kWavStreamSamples);
+  ~WavFileWriter();
+  WavFileWriter(const WavFileWriter&) = delete;
+  WavFileWriter& operator=(const WavFileWriter&) = delete;
+
+  bool Open(const char* path, bool deferred);
+  // False when the file cannot take more: a write failed or the count would
+  // pass kWavMaxSamples.
+  bool Append(const int16_t* samples, size_t count);
+  // False when nothing was appended or the file could not be completed.
+  bool Finish();
+
+ private:
+  bool OpenFile();
+  bool Flush();
+  void Abandon();
+
+  size_t bufferSamples_;
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  bool streaming_ = false;
+  bool failed_ = false;
+  uint64_t count_ = 0;
+  std::vector<uint8_t> pending_;
+};
 
 }  // namespace mimicore

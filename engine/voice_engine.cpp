@@ -206,6 +206,12 @@ void VoiceEngine::CalibrationStep(int32_t peak, int32_t minAbs) {
 
 void VoiceEngine::UpdateDisplay(const int16_t* samples, uint32_t n, int32_t level,
                                 int32_t sinceDraw, const EffectiveSettings& e) {
+  if (display_ == nullptr) {
+    // Nothing shows the picture (the command-line renderer), so the
+    // transform is skipped, but the status texts still age.
+    status_.TryTakeFrame(sinceDraw, frame_.status);
+    return;
+  }
   DisplayFrame& f = frame_;
   f.level = level;
   f.meterSegments = MeterSegments(level);

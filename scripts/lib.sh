@@ -15,6 +15,7 @@ ensure_packages() {
   fi
 }
 
-NATIVE_PACKAGES=(g++ make cmake googletest libbenchmark-dev espeak-ng sox clang-format clang-tidy)
+NATIVE_PACKAGES=(g++ make cmake googletest libbenchmark-dev espeak-ng sox clang-format clang-tidy
+  g++-multilib qemu-user-static)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth
   pulseaudio pulseaudio-utils xdotool imagemagick fonts-wine x11-utils espeak-ng sox python3-numpy)

@@ -12,6 +12,11 @@
 // input, silent blocks follow until nothing is recording, waiting or
 // playing any more, at most 4096 of them.
 //
+// INPUT is read and the speaker file written piece by piece, so that memory
+// does not grow with the input; only a pipe, an INPUT that -o names too and
+// an INPUT inside DIR are read whole first, and a speaker file that cannot
+// seek is written whole at the end.
+//
 // Output on stdout, one record per line, fields separated by single
 // spaces, numbers in decimal, blocks counted from 0:
 //

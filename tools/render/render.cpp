@@ -230,8 +230,13 @@ class BlockSink final : public PlaybackSink {
 // recording ends, before a later take can overwrite it in the ring.
 class TakeSaver {
  public:
-  TakeSaver(const TakeRing& ring, std::string dir, std::ostream& out, std::ostream& err)
-      : ring_(ring), dir_(std::move(dir)), out_(out), err_(err) {}
+  TakeSaver(const TakeRing& ring, std::string dir, std::string speakerPath, std::ostream& out,
+            std::ostream& err)
+      : ring_(ring),
+        dir_(std::move(dir)),
+        speakerPath_(std::move(speakerPath)),
+        out_(out),
+        err_(err) {}
 
   // Called after every block with the flag before and after the block and
   // the samples the block appended to the ring. False when a take could
@@ -276,9 +281,16 @@ class TakeSaver {
       std::array<char, 32> name{};
       std::snprintf(name.data(), name.size(), "take-%03d.wav", take.number);
       saved = (std::filesystem::path(dir_) / name.data()).string();
-      std::vector<int16_t> samples(static_cast<size_t>(length));
-      if (!ring_.CopyTake(last, samples.data()) ||
-          !WriteWavFile(saved.c_str(), samples.data(), uint32_t(length))) {
+      // The speaker file, still being written, replaces a take saved under
+      // its name at the end anyway; writing the take there would only
+      // corrupt it.
+      std::error_code ec;
+      const bool isSpeaker =
+          !speakerPath_.empty() && std::filesystem::equivalent(saved, speakerPath_, ec);
+      // One buffer for every take: it never needs more than the ring.
+      samples_.resize(static_cast<size_t>(length));
+      if (!isSpeaker && (!ring_.CopyTake(last, samples_.data()) ||
+                         !WriteWavFile(saved.c_str(), samples_.data(), uint32_t(length)))) {
         err_ << kProgram << ": cannot write " << saved << '\n';
         return false;
       }
@@ -303,6 +315,8 @@ class TakeSaver {
 
   const TakeRing& ring_;
   std::string dir_;
+  std::string speakerPath_;
+  std::vector<int16_t> samples_;
   std::ostream& out_;
   std::ostream& err_;
   std::optional<Open> current_;
@@ -313,10 +327,28 @@ bool Busy(const VoiceEngine& engine) {
   return engine.Recording() || engine.Playing() || engine.Ring().PendingBytes() != 0;
 }
 
-int Render(const Options& o, std::ostream& out, std::ostream& err) {
-  std::vector<int16_t> input;
+// Whether |path| names the folder |dir| names (an empty parent is the
+// current folder).
+bool InFolder(const std::string& path, const std::string& dir) {
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (parent.empty()) {
+    parent = ".";
+  }
+  std::error_code ec;
+  return std::filesystem::equivalent(parent, dir, ec);
+}
+
+int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ostream& err) {
+  const bool keepSpeaker = !o.speakerPath.empty();
+  // An input that this run's outputs may overwrite is read whole first, as
+  // is a pipe; everything else is read block by block as the run goes.
+  std::error_code same;
+  const bool speakerIsInput =
+      keepSpeaker && std::filesystem::equivalent(o.input, o.speakerPath, same);
+  const bool inputAmongTakes = !o.takesDir.empty() && InFolder(o.input, o.takesDir);
+  WavFileReader input(io.readSamples);
   std::string problem;
-  if (!ReadWavFile(o.input.c_str(), input, problem)) {
+  if (!input.Open(o.input.c_str(), speakerIsInput || inputAmongTakes, problem)) {
     err << kProgram << ": " << o.input << ": " << problem << '\n';
     return kExitBadInput;
   }
@@ -339,19 +371,26 @@ int Render(const Options& o, std::ostream& out, std::ostream& err) {
     err << kProgram << ": not enough memory for the take ring\n";
     return kExitOutputFailed;
   }
-  TakeSaver takes(engine->Ring(), o.takesDir, out, err);
+  TakeSaver takes(engine->Ring(), o.takesDir, o.speakerPath, out, err);
 
-  const bool keepSpeaker = !o.speakerPath.empty();
-  std::vector<int16_t> speaker;
-  const uint64_t inputBlocks = (uint64_t{input.size()} + kBlockSamples - 1) / kBlockSamples;
+  // Written as the run goes, except over the input, which is replaced only
+  // once the run has succeeded.
+  WavFileWriter speaker(io.writeSamples);
+  if (keepSpeaker && !speaker.Open(o.speakerPath.c_str(), speakerIsInput)) {
+    err << kProgram << ": cannot write " << o.speakerPath << '\n';
+    return kExitOutputFailed;
+  }
+  const uint64_t inputBlocks = (input.SampleCount() + kBlockSamples - 1) / kBlockSamples;
   uint64_t playedBlocks = 0;
   uint64_t block = 0;
   std::array<int16_t, kBlockSamples> samples{};
   for (;; ++block) {
     if (block < inputBlocks) {
-      const size_t first = size_t(block * kBlockSamples);
-      const size_t n = std::min<size_t>(kBlockSamples, input.size() - first);
-      std::copy_n(input.begin() + std::ptrdiff_t(first), n, samples.begin());
+      size_t n = 0;
+      if (!input.Read(samples.data(), samples.size(), n, problem)) {
+        err << kProgram << ": " << o.input << ": " << problem << '\n';
+        return kExitBadInput;
+      }
       std::fill(samples.begin() + std::ptrdiff_t(n), samples.end(), int16_t{0});
     } else {
       if (block - inputBlocks >= kMaxTrailingBlocks || !Busy(*engine)) {
@@ -374,22 +413,22 @@ int Render(const Options& o, std::ostream& out, std::ostream& err) {
       ++playedBlocks;
     }
     if (keepSpeaker) {
-      speaker.insert(speaker.end(), sink.Block().begin(), sink.Block().end());
+      if ((block + 1) * uint64_t{kBlockSamples} > kWavMaxSamples) {
+        err << kProgram << ": " << o.speakerPath << ": speaker signal too long for a WAV file\n";
+        return kExitOutputFailed;
+      }
+      if (!speaker.Append(sink.Block().data(), kBlockSamples)) {
+        err << kProgram << ": cannot write " << o.speakerPath << '\n';
+        return kExitOutputFailed;
+      }
     }
   }
   if (!takes.FinishRunning()) {
     return kExitOutputFailed;
   }
-
-  if (keepSpeaker) {
-    if (speaker.size() > kWavMaxSamples) {
-      err << kProgram << ": " << o.speakerPath << ": speaker signal too long for a WAV file\n";
-      return kExitOutputFailed;
-    }
-    if (!WriteWavFile(o.speakerPath.c_str(), speaker.data(), uint32_t(speaker.size()))) {
-      err << kProgram << ": cannot write " << o.speakerPath << '\n';
-      return kExitOutputFailed;
-    }
+  if (keepSpeaker && !speaker.Finish()) {
+    err << kProgram << ": cannot write " << o.speakerPath << '\n';
+    return kExitOutputFailed;
   }
   out << "done takes=" << takes.Count() << " input-blocks=" << inputBlocks << " blocks=" << block
       << " played-blocks=" << playedBlocks
@@ -403,7 +442,8 @@ uint32_t BlockTickMs(uint64_t block) {
   return static_cast<uint32_t>(block * uint64_t{kBlockSamples} * 1000U / kSampleRate);
 }
 
-int RunRender(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int RunRender(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+              const IoBlockSizes& io) {
   Options options;
   std::string problem;
   switch (ParseArgs(argc, argv, options, problem)) {
@@ -418,7 +458,7 @@ int RunRender(int argc, const char* const* argv, std::ostream& out, std::ostream
       break;
   }
   try {
-    return Render(options, out, err);
+    return Render(options, io, out, err);
   } catch (const std::bad_alloc&) {
     err << kProgram << ": not enough memory\n";
     return kExitOutputFailed;

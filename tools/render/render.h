@@ -5,8 +5,11 @@
 // main.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+
+#include "audio/wav_file.h"
 
 namespace mimicore::render {
 
@@ -22,8 +25,16 @@ inline constexpr uint32_t kMaxTrailingBlocks = 4096;
 // block's start in whole milliseconds, wrapping like the system counter.
 uint32_t BlockTickMs(uint64_t block);
 
+// How many samples each read of the input and each write of the speaker
+// file moves; whatever they are, the outputs are the same bytes.
+struct IoBlockSizes {
+  size_t readSamples = kWavStreamSamples;
+  size_t writeSamples = kWavStreamSamples;
+};
+
 // |argv| as main() receives it (argv[0] is the program's name). Returns the
 // process's exit code.
-int RunRender(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+int RunRender(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+              const IoBlockSizes& io = {});
 
 }  // namespace mimicore::render
