@@ -117,6 +117,8 @@ namespace {
 
 BOOL CALLBACK AddMonitor(HMONITOR /*monitor*/, HDC /*dc*/, LPRECT area, LPARAM list) {
   if (area != nullptr) {
+    // The list this file passed in, handed back as the call's LPARAM.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     reinterpret_cast<std::vector<ScreenRect>*>(list)->push_back(
         {area->left, area->top, area->right, area->bottom});
   }
