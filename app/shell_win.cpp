@@ -33,8 +33,6 @@ namespace mimicore {
 namespace {
 
 constexpr const char* kCaption = "Mimicore";
-// The settings panel's title: a second instance finds the running one by it.
-constexpr const char* kPanelTitle = "Mimicore";
 constexpr const char* kMutexName = "MimiMut";
 
 // Process-wide objects, constructed before the entry point in this order
@@ -249,17 +247,18 @@ class WindowsShell final : public ShellSteps {
 
   bool TakeSingleInstance() override {
     mutex_ = CreateMutexA(nullptr, TRUE, kMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-      if (mutex_ != nullptr) {
-        CloseHandle(mutex_);
-        mutex_ = nullptr;
-      }
-      return false;
+    const bool alreadyExists = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (IsFirstInstance(mutex_ != nullptr, alreadyExists)) {
+      return true;
     }
-    return true;
+    if (mutex_ != nullptr) {
+      CloseHandle(mutex_);
+      mutex_ = nullptr;
+    }
+    return false;
   }
   void BringRunningInstanceToFront() override {
-    if (HWND running = FindWindowA(nullptr, kPanelTitle)) {
+    if (HWND running = SkinnedWindows::FindRunningPanel()) {
       SetForegroundWindow(running);
     }
   }

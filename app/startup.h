@@ -64,4 +64,13 @@ class ShellSteps {
 // another instance runs.
 int RunProgram(ShellSteps& steps);
 
+// Judges the attempt to create the single-instance mark. Only a mark this
+// process created means no other instance runs: one that existed already
+// belongs to a running instance, and one that could not be had at all
+// (access denied, as for an instance at another integrity level) most
+// likely does too, so starting a second copy is the worse guess.
+[[nodiscard]] constexpr bool IsFirstInstance(bool gotHandle, bool alreadyExisted) {
+  return gotHandle && !alreadyExisted;
+}
+
 }  // namespace mimicore

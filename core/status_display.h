@@ -52,6 +52,9 @@ class StatusDisplay {
   [[nodiscard]] StatusSnapshot Read() const;
 
  private:
+  // Lets a test hold the texts as a writing window thread would.
+  friend class StatusDisplayTestAccess;
+
   void Lock() const;
   [[nodiscard]] bool TryLock() const;
   void Unlock() const;

@@ -56,7 +56,11 @@ VoiceEngine::VoiceEngine(EngineSettings& settings, StatusDisplay& status, Clock&
       clock_(clock),
       playback_(playback),
       display_(display),
-      controls_(controls) {}
+      controls_(controls) {
+  // The spectrum's sine table is built on first use; build it here, long
+  // before the capture thread draws its first spectrum.
+  SineTable();
+}
 
 void VoiceEngine::ApplySettings() {
   const EngineSettingsValues v = settings_.Load();
@@ -166,10 +170,17 @@ void VoiceEngine::CalibrationStep(int32_t peak, int32_t minAbs) {
       settings_.Store(v);
       calMax_ = 0;
       calMin_ = 50000;
-      // An increment, not a store: a press that arrives meanwhile moves the
-      // state on instead of being lost.
-      autoModeState_.fetch_add(1);
+      pendingResult_ = {};  // a new measurement outdates an unshown result
       ApplySettings();
+      // Moved on only now, once the controls show the calibration values. A
+      // press that arrived meanwhile moves it on further instead of being
+      // lost; a RESET that arrived meanwhile (state 0) is not undone.
+      int32_t state = kAutoStart;
+      while (!autoModeState_.compare_exchange_weak(state, state + 1)) {
+        if (state == kIdleState) {
+          break;
+        }
+      }
       break;
     }
     case kAutoMeasuring:
@@ -192,15 +203,23 @@ void VoiceEngine::CalibrationStep(int32_t peak, int32_t minAbs) {
       int32_t expected = kAutoFinish;
       autoModeState_.compare_exchange_strong(expected, kIdleState);
       ApplySettings();
-      if (r.measured) {
-        status_.TryShow("", "OK!");
-      } else {
-        status_.TryShow(kCalibrationNothingHeard, " ");
-      }
+      pendingResult_ =
+          r.measured ? StatusText{"", "OK!"} : StatusText{kCalibrationNothingHeard, " "};
+      ShowPendingResult();
       break;
     }
     default:
+      ShowPendingResult();
       break;
+  }
+}
+
+void VoiceEngine::ShowPendingResult() {
+  // The window thread may be writing a status this very instant; the result
+  // then waits for a later block rather than being lost.
+  if (pendingResult_.value != nullptr &&
+      status_.TryShow(pendingResult_.title, pendingResult_.value)) {
+    pendingResult_ = {};
   }
 }
 

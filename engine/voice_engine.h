@@ -80,8 +80,14 @@ class VoiceEngine final : public SettingsApplier {
  private:
   static constexpr int32_t kIdleState = 0;
 
+  struct StatusText {
+    const char* title = nullptr;
+    const char* value = nullptr;  // null: nothing pending
+  };
+
   void RedesignFilterIfAsked(int32_t bpf);
   void CalibrationStep(int32_t peak, int32_t minAbs);
+  void ShowPendingResult();
   void UpdateDisplay(const int16_t* samples, uint32_t n, int32_t level, int32_t sinceDraw,
                      const EffectiveSettings& e);
 
@@ -106,6 +112,8 @@ class VoiceEngine final : public SettingsApplier {
   int32_t calMax_ = 0;
   int32_t calMin_ = 0;
   int32_t designedBpf_ = 0;
+  // A calibration result the status line could not take yet.
+  StatusText pendingResult_;
   BiquadFilter bandPassFilter_{FilterType::BandPass, 0.5F, 3000.0F, 44100.0F, 0.5F};
   EchoEffect echo_;
   TakeRing ring_;

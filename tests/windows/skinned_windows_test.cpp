@@ -63,13 +63,15 @@ RECT WindowRect(HWND window) {
 TEST(SkinnedWindows, PlacedCentredOrWhereStoredAndGoneAfterRelease) {
   const int screenW = GetSystemMetrics(SM_CXSCREEN);
   const int screenH = GetSystemMetrics(SM_CYSCREEN);
+  const POINT centred{(screenW - 342) >> 1, (screenH - 350) >> 1};
   struct Case {
     int32_t winx, winy;
     POINT main;
   } cases[] = {
-      {kNoWindowPosition, 77, {(screenW - 342) >> 1, (screenH - 350) >> 1}},
+      {kNoWindowPosition, 77, centred},
       {100, 50, {100, 50}},
-      {-400, 9000, {-400, 9000}},  // kept as stored, even off the screen
+      {-300, -300, {-300, -300}},  // partly on the screen: kept as stored
+      {-400, 9000, centred},       // on no screen at all
   };
   const GdiLiveCounts before = LiveGdiCounts();
   for (const Case& c : cases) {
@@ -79,7 +81,7 @@ TEST(SkinnedWindows, PlacedCentredOrWhereStoredAndGoneAfterRelease) {
     int pumped = 0;
     ASSERT_TRUE(p.windows.Build(GetModuleHandleA(nullptr), {}, [&] { ++pumped; }))
         << p.windows.FailedStep();
-    EXPECT_EQ(pumped, c.winx == kNoWindowPosition ? 0 : 2);
+    EXPECT_EQ(pumped, c.main.x == centred.x && c.main.y == centred.y ? 0 : 2);
     EXPECT_EQ(p.applier.applied, 1);
     const RECT main = WindowRect(p.windows.MainWindow());
     const RECT panel = WindowRect(p.windows.Panel());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "resources/resource_ids.h"
 #include "ui/controls/bitmap_button_win.h"
@@ -14,6 +15,7 @@
 #include "ui/controls/trackbar_skin_win.h"
 #include "ui/windows/display_renderer_win.h"
 #include "ui/windows/skinned_windows_parts_win.h"
+#include "ui/windows/window_placement.h"
 #include "ui/windows/winlet_window_win.h"
 
 namespace mimicore {
@@ -111,6 +113,33 @@ bool SkinnedWindows::Build(HINSTANCE instance, const ProgramCursors& cursors,
   return true;
 }
 
+namespace {
+
+BOOL CALLBACK AddMonitor(HMONITOR /*monitor*/, HDC /*dc*/, LPRECT area, LPARAM list) {
+  if (area != nullptr) {
+    // The list this file passed in, handed back as the call's LPARAM.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    reinterpret_cast<std::vector<ScreenRect>*>(list)->push_back(
+        {area->left, area->top, area->right, area->bottom});
+  }
+  return TRUE;
+}
+
+// The desktop as it is now. Should the system list no monitor, the primary
+// screen stands in, so that no stored position is trusted blindly.
+std::vector<ScreenRect> AttachedMonitors() {
+  std::vector<ScreenRect> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+  if (monitors.empty()) {
+    monitors.push_back({0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+  }
+  return monitors;
+}
+
+}  // namespace
+
+HWND SkinnedWindows::FindRunningPanel() { return FindWindowA(kPanelClass, kPanelTitle); }
+
 bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                                 const std::function<void()>& pump) {
   Parts& p = *parts_;
@@ -134,9 +163,12 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   }
   panelForPosts_.store(p.panel.Window());
   const AppSettings& app = links_.app;
-  if (app.winx != kNoWindowPosition) {
-    SetWindowPos(p.main.Window(), nullptr, app.winx, app.winy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    SetWindowPos(p.panel.Window(), nullptr, app.winx + kPanelOffsetX, app.winy + kPanelOffsetY, 0,
+  const WindowOrigin centred{left, top};
+  const WindowOrigin origin = ChooseWindowOrigin({app.winx, app.winy}, kMainWidth, kMainHeight,
+                                                 AttachedMonitors(), centred);
+  if (origin != centred) {
+    SetWindowPos(p.main.Window(), nullptr, origin.x, origin.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(p.panel.Window(), nullptr, origin.x + kPanelOffsetX, origin.y + kPanelOffsetY, 0,
                  0, SWP_NOSIZE | SWP_NOZORDER);
     if (pump) {
       pump();

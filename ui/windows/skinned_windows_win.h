@@ -99,6 +99,9 @@ class SkinnedWindows final : public ControlsView {
   [[nodiscard]] Parts* Inside() const { return parts_.get(); }
   [[nodiscard]] HWND MainWindow() const;
   [[nodiscard]] HWND Panel() const;
+  // The panel of an instance already running, found by its class as well
+  // as its title: any window or message box may be titled like it.
+  [[nodiscard]] static HWND FindRunningPanel();
 
   // ControlsView: any thread.
   void ShowSettings(const ControlPositions& positions) override;
