@@ -207,7 +207,6 @@ void VoiceEngine::CalibrationStep(int32_t peak, int32_t minAbs) {
 void VoiceEngine::UpdateDisplay(const int16_t* samples, uint32_t n, int32_t level,
                                 int32_t sinceDraw, const EffectiveSettings& e) {
   DisplayFrame& f = frame_;
-  f.level = level;
   f.meterSegments = MeterSegments(level);
   f.traceCount = ComputeTrace(samples, n, e.oscilloDivisor, f.trace);
 
