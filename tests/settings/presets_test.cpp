@@ -148,6 +148,7 @@ TEST(Presets, EverySliderSpeedAndKnobDecayRoundTripsBitForBit) {
     Session loader(store);  // a new run: nothing remembered from the save
     loader.settings.Speed = 9.0F;
     ASSERT_TRUE(loader.presets.LoadPreset("def_settings"));
+    ASSERT_EQ(loader.applier.calls, 0) << "a plain load does not apply";
     EXPECT_EQ(Bits(loader.settings.Speed.load()), Bits(slider)) << p;
   }
   std::vector<float> decays{0.0F, -0.0F, 1e-45F, 3.4e38F};
