@@ -13,89 +13,27 @@ BiquadFilter::BiquadFilter(FilterType type, float gain, float frequency, float s
 
 void BiquadFilter::Design(FilterType type, float gain, float frequency, float sampleRate,
                           float bandwidth) {
-  type_ = type;
-  gain_ = gain;
   frequency_ = frequency;
-  sampleRate_ = sampleRate;
-  bandwidth_ = bandwidth;
   x1_ = x2_ = y1_ = y2_ = 0.0F;
   b0_ = b1_ = b2_ = a1_ = a2_ = 0.0F;
 
   const bool usable = std::isfinite(frequency) && std::isfinite(sampleRate) &&
                       std::isfinite(bandwidth) && std::isfinite(gain) && sampleRate > 0.0F &&
                       frequency > 0.0F && frequency < sampleRate / 2.0F && bandwidth > 0.0F;
-  if (!usable) {
+  if (!usable || type != FilterType::BandPass) {
     return;
   }
 
-  const float A = std::pow(10.0F, gain * 0.025F);
   const float omega = 2.0F * std::numbers::pi_v<float> * frequency / sampleRate;
   const float sn = std::sin(omega);
   const float cs = std::cos(omega);
   const float alpha = sn * std::sinh(std::numbers::ln2_v<float> / 2.0F * bandwidth * omega / sn);
-  const float beta = std::sqrt(A + A);
-
-  float b0 = 0, b1 = 0, b2 = 0, a0 = 1, a1 = 0, a2 = 0;
-  switch (type) {
-    case FilterType::LowPass:
-      b0 = (1.0F - cs) / 2.0F;
-      b1 = 1.0F - cs;
-      b2 = (1.0F - cs) / 2.0F;
-      a0 = 1.0F + alpha;
-      a1 = -2.0F * cs;
-      a2 = 1.0F - alpha;
-      break;
-    case FilterType::HighPass:
-      b0 = (1.0F + cs) / 2.0F;
-      b1 = -(1.0F + cs);
-      b2 = (1.0F + cs) / 2.0F;
-      a0 = 1.0F + alpha;
-      a1 = -2.0F * cs;
-      a2 = 1.0F - alpha;
-      break;
-    case FilterType::BandPass:
-      b0 = alpha;
-      b1 = 0.0F;
-      b2 = -alpha;
-      a0 = 1.0F + alpha;
-      a1 = -2.0F * cs;
-      a2 = 1.0F - alpha;
-      break;
-    case FilterType::Notch:
-      b0 = 1.0F;
-      b1 = -2.0F * cs;
-      b2 = 1.0F;
-      a0 = 1.0F + alpha;
-      a1 = -2.0F * cs;
-      a2 = 1.0F - alpha;
-      break;
-    case FilterType::Peaking:
-      b0 = 1.0F + alpha * A;
-      b1 = -2.0F * cs;
-      b2 = 1.0F - alpha * A;
-      a0 = 1.0F + alpha / A;
-      a1 = -2.0F * cs;
-      a2 = 1.0F - alpha / A;
-      break;
-    case FilterType::LowShelf:
-      b0 = A * ((A + 1.0F) - (A - 1.0F) * cs + beta * sn);
-      b1 = 2.0F * A * ((A - 1.0F) - (A + 1.0F) * cs);
-      b2 = A * ((A + 1.0F) - (A - 1.0F) * cs - beta * sn);
-      a0 = (A + 1.0F) + (A - 1.0F) * cs + beta * sn;
-      a1 = -2.0F * ((A - 1.0F) + (A + 1.0F) * cs);
-      a2 = (A + 1.0F) + (A - 1.0F) * cs - beta * sn;
-      break;
-    case FilterType::HighShelf:
-      b0 = A * ((A + 1.0F) + (A - 1.0F) * cs + beta * sn);
-      b1 = -2.0F * A * ((A - 1.0F) + (A + 1.0F) * cs);
-      b2 = A * ((A + 1.0F) + (A - 1.0F) * cs - beta * sn);
-      a0 = (A + 1.0F) - (A - 1.0F) * cs + beta * sn;
-      a1 = 2.0F * ((A - 1.0F) - (A + 1.0F) * cs);
-      a2 = (A + 1.0F) - (A - 1.0F) * cs - beta * sn;
-      break;
-    default:
-      return;  // unknown kind: stays silent
-  }
+  const float b0 = alpha;
+  const float b1 = 0.0F;
+  const float b2 = -alpha;
+  const float a0 = 1.0F + alpha;
+  const float a1 = -2.0F * cs;
+  const float a2 = 1.0F - alpha;
   if (!std::isfinite(a0) || a0 == 0.0F) {
     return;
   }
@@ -114,22 +52,6 @@ void BiquadFilter::Design(FilterType type, float gain, float frequency, float sa
                        32768.0;
   mayOverflow_ = !(bound < 2147483000.0);
 }
-
-namespace {
-
-inline int32_t Truncate(double acc) {
-  constexpr double kMax = std::numeric_limits<int32_t>::max();
-  constexpr double kMin = std::numeric_limits<int32_t>::min();
-  if (acc >= kMax) {
-    return std::numeric_limits<int32_t>::max();
-  }
-  if (acc <= kMin) {
-    return std::numeric_limits<int32_t>::min();
-  }
-  return static_cast<int32_t>(acc);
-}
-
-}  // namespace
 
 int32_t BiquadFilter::Process(int16_t x) {
   const double xf = x;

@@ -1,19 +1,15 @@
-// Second-order IIR section after the Audio EQ Cookbook formulas, bandwidth
-// in octaves. Only the thread that runs it may touch it.
+// Second-order IIR band-pass section (constant 0 dB peak) after the Audio
+// EQ Cookbook formulas, bandwidth in octaves. Only the thread that runs it
+// may touch it.
 #pragma once
 
 #include <cstdint>
 
 namespace mimicore {
 
+// Only the band-pass is designed; any other value leaves a silent filter.
 enum class FilterType : int32_t {
-  LowPass = 0,
-  HighPass = 1,
   BandPass = 2,
-  Notch = 3,
-  Peaking = 4,
-  LowShelf = 5,
-  HighShelf = 6,
 };
 
 class BiquadFilter {
@@ -23,11 +19,11 @@ class BiquadFilter {
   BiquadFilter(const BiquadFilter&) = default;
   BiquadFilter& operator=(const BiquadFilter&) = default;
 
-  // Stores the parameters, computes the coefficients and starts from rest.
-  // A type outside the seven kinds, or a frequency the formulas cannot take
-  // (0, negative, at or above half the sample rate), leaves a filter that
-  // passes nothing through (all coefficients 0) rather than one that yields
-  // NaN.
+  // Computes the coefficients and starts from rest. |gain| must be finite
+  // but does not shape a constant-peak band-pass. Another type, or a
+  // frequency the formulas cannot take (0, negative, at or above half the
+  // sample rate), leaves a filter that passes nothing through (all
+  // coefficients 0) rather than one that yields NaN.
   void Design(FilterType type, float gain, float frequency, float sampleRate, float bandwidth);
 
   // Returns the full integer result; the fed-back output is its low 16 bits.
@@ -41,7 +37,6 @@ class BiquadFilter {
   [[nodiscard]] float B2() const { return b2_; }
   [[nodiscard]] float A1() const { return a1_; }
   [[nodiscard]] float A2() const { return a2_; }
-  [[nodiscard]] float Y1() const { return y1_; }
   [[nodiscard]] float Frequency() const { return frequency_; }
 
  private:
@@ -49,11 +44,7 @@ class BiquadFilter {
   float a1_ = 0, a2_ = 0;
   float x1_ = 0, x2_ = 0;
   float y1_ = 0, y2_ = 0;
-  FilterType type_ = FilterType::BandPass;
-  float gain_ = 0;
   float frequency_ = 0;
-  float sampleRate_ = 0;
-  float bandwidth_ = 0;
   // False when no input can drive the sum past the 32-bit range, which is
   // every design the program makes: the block loop then skips the clamp.
   bool mayOverflow_ = false;

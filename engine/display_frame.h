@@ -38,7 +38,6 @@ inline constexpr uint32_t kMaxTracePoints = kMaxBlockSamples / kTraceEvery;
 inline constexpr int32_t kFixedOne = 1 << 22;  // 10.22 fixed point
 
 struct DisplayFrame {
-  int32_t level = 0;
   int32_t meterSegments = 0;  // lit 5 x 4 pieces from the strip's left, 0..20
 
   uint32_t traceCount = 0;  // polyline points in |trace|
@@ -55,7 +54,7 @@ struct DisplayFrame {
 };
 
 // Whether two frames put the same pixels on the screen: everything drawn
-// is compared, the level and the status's remaining time are not. A quiet
+// is compared, the status's remaining time is not. A quiet
 // room gives the same frame over and over, which need not be drawn again.
 bool DrawsTheSame(const DisplayFrame& a, const DisplayFrame& b);
 

@@ -232,7 +232,6 @@ void VoiceEngine::UpdateDisplay(const int16_t* samples, uint32_t n, int32_t leve
     return;
   }
   DisplayFrame& f = frame_;
-  f.level = level;
   f.meterSegments = MeterSegments(level);
   f.traceCount = ComputeTrace(samples, n, e.oscilloDivisor, f.trace);
 

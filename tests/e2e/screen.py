@@ -13,7 +13,6 @@ DISPLAY_AREA = (60, 68, 229, 213)
 ZERO_LINE_Y = 173
 BAR_BASE_Y = 281
 BARS_X = (233, 274)  # bin 40 .. bin 0
-RED = (255, 0, 0)
 TRACE = (0, 230, 90)
 BAR = (90, 150, 255)
 TITLE = (110, 160, 240)

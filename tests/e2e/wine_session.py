@@ -474,9 +474,6 @@ class Recorder:
     def samples(self):
         return sound.read_raw(self.path)
 
-    def time_of(self, index):
-        return self.start + index / sound.RATE
-
     def stop(self):
         _stop(self.proc)
         self._file.close()

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "engine/calibration.h"
 #include "engine/voice_engine.h"
@@ -15,25 +16,26 @@ namespace {
 using testing::Rig;
 using testing::Square;
 
-TEST(CalibrationFormulas, FromSpreadAndFloor) {
-  const CalibrationResult a = FinishCalibration(25000, 5000);
-  EXPECT_TRUE(a.measured);
-  EXPECT_EQ(a.peakThreshold, 20000);
-  EXPECT_EQ(a.NThre, 40);
-  EXPECT_EQ(a.oscilloDivisor, 30001);
-
-  EXPECT_EQ(FinishCalibration(61, 0).oscilloDivisor, 92);  // rounding falls below 93
-  EXPECT_EQ(FinishCalibration(12000, 0).NThre, 15);
-  EXPECT_EQ(FinishCalibration(20000, 19000).NThre, 100);  // capped
-}
-
-TEST(CalibrationFormulas, NoSpreadFallsBackToBuiltInLevels) {
-  for (auto [mx, mn] : {std::pair{0, 50000}, std::pair{0, 0}, std::pair{777, 777}}) {
-    const CalibrationResult r = FinishCalibration(mx, mn);
-    EXPECT_FALSE(r.measured);
-    EXPECT_EQ(r.peakThreshold, DefaultEngineSettings.peakThreshold);
-    EXPECT_EQ(r.NThre, DefaultEngineSettings.NThre);
-    EXPECT_EQ(r.oscilloDivisor, DefaultEngineSettings.oscilloDivisor);
+TEST(CalibrationFormulas, FromSpreadAndFloorOrTheBuiltInLevels) {
+  const EngineSettingsValues& d = DefaultEngineSettings;
+  struct Case {
+    int32_t max, min;
+    bool measured;
+    int32_t peakThreshold, NThre, oscilloDivisor;
+  } cases[] = {
+      {25000, 5000, true, 20000, 40, 30001},
+      {61, 0, true, 61, 15, 92},  // the divisor's rounding falls below 93
+      {12000, 0, true, 12000, 15, 18001},
+      {20000, 19000, true, 1000, 100, 1501},  // NThre capped
+      {0, 50000, false, d.peakThreshold, d.NThre, d.oscilloDivisor},
+      {777, 777, false, d.peakThreshold, d.NThre, d.oscilloDivisor},
+  };
+  for (const Case& c : cases) {
+    const CalibrationResult r = FinishCalibration(c.max, c.min);
+    EXPECT_EQ(r.measured, c.measured) << c.max << " " << c.min;
+    EXPECT_EQ(r.peakThreshold, c.peakThreshold) << c.max << " " << c.min;
+    EXPECT_EQ(r.NThre, c.NThre) << c.max << " " << c.min;
+    EXPECT_EQ(r.oscilloDivisor, c.oscilloDivisor) << c.max << " " << c.min;
   }
 }
 
@@ -125,11 +127,9 @@ TEST(DisplayFrame, PacedAt34Milliseconds) {
 }
 
 TEST(DisplayFrame, MeterSegments) {
-  EXPECT_EQ(MeterSegments(4), 0);
-  EXPECT_EQ(MeterSegments(5), 1);
-  EXPECT_EQ(MeterSegments(100), 20);
-  EXPECT_EQ(MeterSegments(5000), 20);
-  EXPECT_EQ(MeterSegments(-3), 0);
+  for (auto [level, lit] : {std::pair{4, 0}, {5, 1}, {100, 20}, {5000, 20}, {-3, 0}}) {
+    EXPECT_EQ(MeterSegments(level), lit) << level;
+  }
 }
 
 TEST(DisplayFrame, TraceGeometryAndScale) {
@@ -206,7 +206,6 @@ TEST(DisplayFrame, DrawsTheSameComparesWhatIsDrawnOnly) {
     bool same;
   } cases[] = {
       {"nothing", [](DisplayFrame&) {}, true},
-      {"level within a meter cell", [](DisplayFrame& f) { f.level = 3; }, true},
       {"status time", [](DisplayFrame& f) { f.status.timeMs = 1234; }, true},
       {"a point beyond the count",
        [](DisplayFrame& f) {

@@ -168,6 +168,21 @@ struct Pair {
   int64_t b = 0;
 };
 
+TEST(LatestValue, TakesTheNewestValueOnce) {
+  LatestValue<Pair> latest;
+  Pair p;
+  EXPECT_FALSE(latest.Take(p));
+  for (int64_t round = 1; round <= 4; ++round) {
+    for (int64_t i = 0; i < round; ++i) {
+      latest.Publish({round * 10 + i, -(round * 10 + i)});
+    }
+    ASSERT_TRUE(latest.Take(p));
+    EXPECT_EQ(p.a, round * 11 - 1);
+    EXPECT_EQ(p.b, -p.a);
+    EXPECT_FALSE(latest.Take(p));
+  }
+}
+
 // The consumer only ever sees whole values, each newer than the last.
 TEST(Concurrency, LatestValueHandsOverWholeValuesInOrder) {
   LatestValue<Pair> latest;

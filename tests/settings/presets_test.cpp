@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "settings/memory_settings_store.h"
@@ -69,6 +70,23 @@ void StoreApp(MemorySettingsStore& store, int32_t num, int32_t cur) {
   store.SetValue(kProduct, "CurSetting", kStoredTypeBinary, Le(cur));
 }
 
+// What one run does to the store, in order: |verb| is "put" or "get".
+std::vector<std::string> Journal(const std::string& verb) {
+  const std::string open = verb == "put" ? "open-write " : "open-read ";
+  std::vector<std::string> j{open + kProduct};
+  for (const char* name : {"NumSettings", "CurSetting", "winx", "winy"}) {
+    j.push_back(verb + " " + name);
+  }
+  j.push_back("close " + kProduct);
+  j.push_back(open + kDefault);
+  for (const char* name : {"Speed", "NThre", "Echo", "Delay", "Decay", "Bpf", "SilenceTime",
+                           "peakThreshold", "Reverse", "oscilloDivisor"}) {
+    j.push_back(verb + " " + name);
+  }
+  j.push_back("close " + kDefault);
+  return j;
+}
+
 Bytes Stored(const MemorySettingsStore& store, const std::string& path, const std::string& name) {
   const auto v = store.GetValue(path, name);
   if (!v) {
@@ -91,27 +109,7 @@ TEST(Presets, FirstRunKeepsDefaultsAndWritesEverythingInOrder) {
   store.ClearJournal();
   run.presets.SaveSettingsAtShutdown();
 
-  const std::vector<std::string> expected{
-      "open-write " + kProduct,
-      "put NumSettings",
-      "put CurSetting",
-      "put winx",
-      "put winy",
-      "close " + kProduct,
-      "open-write " + kDefault,
-      "put Speed",
-      "put NThre",
-      "put Echo",
-      "put Delay",
-      "put Decay",
-      "put Bpf",
-      "put SilenceTime",
-      "put peakThreshold",
-      "put Reverse",
-      "put oscilloDivisor",
-      "close " + kDefault,
-  };
-  EXPECT_EQ(store.Journal(), expected);
+  EXPECT_EQ(store.Journal(), Journal("put"));
 
   EXPECT_EQ(Stored(store, kProduct, "NumSettings"), Bytes({0, 0, 0, 0}));
   EXPECT_EQ(Stored(store, kProduct, "CurSetting"), Bytes({0, 0, 0, 0}));
@@ -131,27 +129,7 @@ TEST(Presets, ReadsInTheStoredOrderAndAppliesAfterLoading) {
   Session run(store);
   run.presets.LoadSettingsAtStartup();
 
-  const std::vector<std::string> expected{
-      "open-read " + kProduct,
-      "get NumSettings",
-      "get CurSetting",
-      "get winx",
-      "get winy",
-      "close " + kProduct,
-      "open-read " + kDefault,
-      "get Speed",
-      "get NThre",
-      "get Echo",
-      "get Delay",
-      "get Decay",
-      "get Bpf",
-      "get SilenceTime",
-      "get peakThreshold",
-      "get Reverse",
-      "get oscilloDivisor",
-      "close " + kDefault,
-  };
-  EXPECT_EQ(store.Journal(), expected);
+  EXPECT_EQ(store.Journal(), Journal("get"));
   EXPECT_EQ(run.settings.Load(), kCustom);
   ASSERT_EQ(run.applier.calls, 1);
   EXPECT_EQ(run.applier.applied[0], kCustom);
@@ -170,6 +148,7 @@ TEST(Presets, EverySliderSpeedAndKnobDecayRoundTripsBitForBit) {
     Session loader(store);  // a new run: nothing remembered from the save
     loader.settings.Speed = 9.0F;
     ASSERT_TRUE(loader.presets.LoadPreset("def_settings"));
+    ASSERT_EQ(loader.applier.calls, 0) << "a plain load does not apply";
     EXPECT_EQ(Bits(loader.settings.Speed.load()), Bits(slider)) << p;
   }
   std::vector<float> decays{0.0F, -0.0F, 1e-45F, 3.4e38F};
@@ -188,28 +167,15 @@ TEST(Presets, EverySliderSpeedAndKnobDecayRoundTripsBitForBit) {
 }
 
 TEST(Presets, SpeedHundredthsRoundToNearestAndSaturate) {
-  EXPECT_EQ(SpeedToHundredths(0.7F), 70);
-  EXPECT_EQ(SpeedToHundredths(0.125F), 13);  // halves away from zero
-  EXPECT_EQ(SpeedToHundredths(-0.125F), -13);
-  EXPECT_EQ(SpeedToHundredths(-1.234F), -123);
-  EXPECT_EQ(SpeedToHundredths(1e7F), 1000000000);
-  EXPECT_EQ(SpeedToHundredths(3e7F), INT32_MAX);
-  EXPECT_EQ(SpeedToHundredths(-3e7F), INT32_MIN);
-  EXPECT_EQ(SpeedToHundredths(std::bit_cast<float>(0x7F800000U)), INT32_MAX);
-  EXPECT_EQ(SpeedToHundredths(std::bit_cast<float>(0xFF800000U)), INT32_MIN);
-  EXPECT_EQ(SpeedToHundredths(std::bit_cast<float>(0x7FC00000U)), 0);
-}
-
-TEST(Presets, KeyWithOnlyNThreChangesOnlyNThre) {
-  MemorySettingsStore store;
-  store.SetValue(kDefault, "NThre", kStoredTypeBinary, Le(77));
-  Session run(store);
-  run.settings.Store(kCustom);
-  ASSERT_TRUE(run.presets.LoadPreset("def_settings"));
-  EngineSettingsValues expected = kCustom;
-  expected.NThre = 77;
-  EXPECT_EQ(run.settings.Load(), expected);
-  EXPECT_EQ(run.applier.calls, 0) << "a plain load does not apply";
+  const std::pair<uint32_t, int32_t> cases[] = {
+      {Bits(0.7F), 70},         {Bits(0.125F), 13},  // halves away from zero
+      {Bits(-0.125F), -13},     {Bits(-1.234F), -123},    {Bits(1e7F), 1000000000},
+      {Bits(3e7F), INT32_MAX},  {Bits(-3e7F), INT32_MIN}, {0x7F800000U, INT32_MAX},
+      {0xFF800000U, INT32_MIN}, {0x7FC00000U, 0},
+  };
+  for (auto [bits, hundredths] : cases) {
+    EXPECT_EQ(SpeedToHundredths(std::bit_cast<float>(bits)), hundredths) << std::hex << bits;
+  }
 }
 
 TEST(Presets, ValuesNotExactlyFourBinaryBytesCountAsMissing) {

@@ -90,34 +90,6 @@ TEST_F(RegistryPresets, FirstRunWritesExactBytes) {
   EXPECT_EQ(Get(def, "oscilloDivisor"), Le(32768));
 }
 
-TEST_F(RegistryPresets, EverySpeedAndDecayRoundTripsBitForBit) {
-  for (int p = 50; p <= 220; ++p) {
-    settings.Speed = float(p) * 0.01F;
-    settings.Decay = float(p - 50) * 0.01F;
-    ASSERT_TRUE(presets.SavePreset("def_settings"));
-    EngineSettings loaded;
-    AppSettings loadedApp;
-    Presets again(loaded, loadedApp, store, applier);
-    ASSERT_TRUE(again.LoadPreset("def_settings"));
-    float want = float(p) * 0.01F;
-    float got = loaded.Speed.load();
-    ASSERT_EQ(std::memcmp(&want, &got, sizeof want), 0) << p;
-    want = float(p - 50) * 0.01F;
-    got = loaded.Decay.load();
-    ASSERT_EQ(std::memcmp(&want, &got, sizeof want), 0) << p;
-  }
-}
-
-TEST_F(RegistryPresets, KeyWithOnlyNThreChangesOnlyNThre) {
-  Put(Path("def_settings"), "NThre", Le(77));
-  settings.Speed = 1.3F;
-  presets.LoadSettingsAtStartup();
-  EngineSettingsValues want = DefaultEngineSettings;
-  want.NThre = 77;
-  want.Speed = 1.3F;
-  EXPECT_EQ(settings.Load(), want);
-}
-
 TEST_F(RegistryPresets, NumberedPresetsFollowNumAndCurSetting) {
   Put(kProduct, "NumSettings", Le(3));
   Put(kProduct, "CurSetting", Le(2));
@@ -128,31 +100,6 @@ TEST_F(RegistryPresets, NumberedPresetsFollowNumAndCurSetting) {
   presets.SaveSettingsAtShutdown();
   EXPECT_EQ(Get(Path("set_2"), "NThre"), Le(13));
   EXPECT_TRUE(Get(Path("def_settings"), "NThre").empty());
-
-  // CurSetting 4 of 3: nothing loaded, nothing saved to a preset.
-  RegDeleteTreeA(HKEY_CURRENT_USER, kProduct);
-  Put(kProduct, "NumSettings", Le(3));
-  Put(kProduct, "CurSetting", Le(4));
-  EngineSettings fresh;
-  AppSettings freshApp;
-  Presets other(fresh, freshApp, store, applier);
-  other.LoadSettingsAtStartup();
-  EXPECT_EQ(fresh.Load(), DefaultEngineSettings);
-  other.SaveSettingsAtShutdown();
-  EXPECT_TRUE(Get(Path("set_4"), "NThre").empty());
-  EXPECT_TRUE(Get(Path("def_settings"), "NThre").empty());
-  EXPECT_EQ(Get(kProduct, "CurSetting"), Le(4));
-}
-
-TEST_F(RegistryPresets, NegativeNumSettingsSavesToTheDefaultPreset) {
-  Put(kProduct, "NumSettings", Le(-2));
-  Put(kProduct, "CurSetting", Le(1));
-  Put(Path("set_1"), "NThre", Le(5));
-  presets.LoadSettingsAtStartup();
-  EXPECT_EQ(settings.NThre.load(), DefaultEngineSettings.NThre);
-  presets.SaveSettingsAtShutdown();
-  EXPECT_EQ(Get(Path("def_settings"), "NThre"), Le(DefaultEngineSettings.NThre));
-  EXPECT_EQ(Get(kProduct, "NumSettings"), Le(-2));
 }
 
 TEST_F(RegistryPresets, OversizedValuesNeverSpillIntoAField) {

@@ -1,29 +1,15 @@
-// The window wrapper's defaults and its default procedure, on a real (Wine)
-// window manager.
+// The window wrapper's default procedure and its ownership of the window,
+// on a real (Wine) window manager.
 #include "ui/windows/winlet_window_win.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <memory>
-#include <string>
 
 namespace mimicore {
 namespace {
-
-std::string ClassOf(HWND window) {
-  std::array<char, 256> name{};
-  GetClassNameA(window, name.data(), int(name.size()));
-  return name.data();
-}
-
-std::string TitleOf(HWND window) {
-  std::array<char, 256> title{};
-  GetWindowTextA(window, title.data(), int(title.size()));
-  return title.data();
-}
 
 // True when a WM_QUIT is waiting; takes the queue's other messages on the
 // way.
@@ -36,34 +22,6 @@ bool QuitPosted() {
     DispatchMessageA(&msg);
   }
   return false;
-}
-
-TEST(WinletWindow, DefaultsNameTheWindowAndItsClass) {
-  WinletWindow plain;
-  EXPECT_TRUE(plain.OwnsWindow());
-  RECT small{10, 20, 110, 70};
-  ASSERT_TRUE(plain.Create(GetModuleHandleA(nullptr), nullptr, nullptr, nullptr, &small, nullptr,
-                           nullptr, WS_POPUP));
-  EXPECT_EQ(TitleOf(plain.Window()), "WinletCore");
-  EXPECT_EQ(ClassOf(plain.Window()), "WinletCorec");
-  RECT r{};
-  GetWindowRect(plain.Window(), &r);
-  EXPECT_EQ(r.right - r.left, 100);
-  EXPECT_EQ(r.bottom - r.top, 50);
-
-  WinletWindow titled;
-  ASSERT_TRUE(titled.Create(GetModuleHandleA(nullptr), nullptr, nullptr, "Probe", nullptr, nullptr,
-                            nullptr, WS_POPUP));
-  EXPECT_EQ(ClassOf(titled.Window()), "Probec");
-  RECT work{};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-  GetWindowRect(titled.Window(), &r);
-  EXPECT_EQ(r.left, work.left);
-  EXPECT_EQ(r.top, work.top);
-  EXPECT_EQ(r.right - r.left, work.right - work.left);
-  EXPECT_EQ(r.bottom - r.top, work.bottom - work.top);
-  while (QuitPosted()) {
-  }
 }
 
 TEST(WinletWindow, EscapeAndDestructionPostQuit) {
