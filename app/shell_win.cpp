@@ -16,6 +16,7 @@
 #include "audio/wave_in_device_win.h"
 #include "audio/wave_out_device_win.h"
 #include "core/audio_block.h"
+#include "core/kernel_handle_win.h"
 #include "core/status_display.h"
 #include "engine/voice_engine.h"
 #include "resources/resource_ids.h"
@@ -176,12 +177,11 @@ class WindowsShell final : public ShellSteps {
   explicit WindowsShell(HINSTANCE instance) : instance_(instance) {}
 
   bool TakeSingleInstance() override {
-    mutex_ = CreateMutexA(nullptr, TRUE, kMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-      if (mutex_ != nullptr) {
-        CloseHandle(mutex_);
-        mutex_ = nullptr;
-      }
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
+    const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
+    mutex_.Reset(mutex);
+    if (another) {
+      mutex_.Reset();
       return false;
     }
     return true;
@@ -192,10 +192,9 @@ class WindowsShell final : public ShellSteps {
     }
   }
   void ReleaseSingleInstance() override {
-    if (mutex_ != nullptr) {
-      ReleaseMutex(mutex_);
-      CloseHandle(mutex_);
-      mutex_ = nullptr;
+    if (mutex_) {
+      ReleaseMutex(mutex_.Get());
+      mutex_.Reset();
     }
   }
   unsigned WaveInputDevices() override { return waveInGetNumDevs(); }
@@ -257,7 +256,7 @@ class WindowsShell final : public ShellSteps {
 
  private:
   HINSTANCE instance_;
-  HANDLE mutex_ = nullptr;
+  KernelHandle mutex_;
   OSVERSIONINFOA version_{};
   WinKeyboardPort keyboard_;
   std::unique_ptr<LockLights> lights_;

@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/kernel_handle_win.h"
+
 namespace mimicore {
 
 // Which buffers of a ring are with the platform. Each buffer queued gets the
@@ -99,15 +101,15 @@ class NotificationThread {
   // a platform device that could not be closed and may still signal it.
   void Finish(bool keepEvent);
 
-  [[nodiscard]] HANDLE Event() const { return event_; }
+  [[nodiscard]] HANDLE Event() const { return event_.Get(); }
   // Has the routine run again, for a buffer queued while it was looking.
   void Wake() const;
 
  private:
   static DWORD WINAPI Main(void* self);
 
-  HANDLE event_ = nullptr;
-  HANDLE thread_ = nullptr;
+  KernelHandle event_;
+  KernelHandle thread_;
   std::atomic<bool> quit_{false};
   Routine routine_ = nullptr;
   void* context_ = nullptr;
