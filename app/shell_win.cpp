@@ -18,6 +18,7 @@
 #include "audio/wave_in_device_win.h"
 #include "audio/wave_out_device_win.h"
 #include "core/audio_block.h"
+#include "core/kernel_handle_win.h"
 #include "core/status_display.h"
 #include "engine/voice_engine.h"
 #include "resources/resource_ids.h"
@@ -246,15 +247,13 @@ class WindowsShell final : public ShellSteps {
   explicit WindowsShell(HINSTANCE instance) : instance_(instance) {}
 
   bool TakeSingleInstance() override {
-    mutex_ = CreateMutexA(nullptr, TRUE, kMutexName);
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
     const bool alreadyExists = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (IsFirstInstance(mutex_ != nullptr, alreadyExists)) {
+    mutex_.Reset(mutex);
+    if (IsFirstInstance(mutex != nullptr, alreadyExists)) {
       return true;
     }
-    if (mutex_ != nullptr) {
-      CloseHandle(mutex_);
-      mutex_ = nullptr;
-    }
+    mutex_.Reset();
     return false;
   }
   void BringRunningInstanceToFront() override {
@@ -263,10 +262,9 @@ class WindowsShell final : public ShellSteps {
     }
   }
   void ReleaseSingleInstance() override {
-    if (mutex_ != nullptr) {
-      ReleaseMutex(mutex_);
-      CloseHandle(mutex_);
-      mutex_ = nullptr;
+    if (mutex_) {
+      ReleaseMutex(mutex_.Get());
+      mutex_.Reset();
     }
   }
   unsigned WaveInputDevices() override { return waveInGetNumDevs(); }
@@ -336,7 +334,7 @@ class WindowsShell final : public ShellSteps {
 
  private:
   HINSTANCE instance_;
-  HANDLE mutex_ = nullptr;
+  KernelHandle mutex_;
   OSVERSIONINFOA version_{};
   WinKeyboardPort keyboard_;
   std::unique_ptr<LockLights> lights_;

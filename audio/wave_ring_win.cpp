@@ -113,18 +113,17 @@ bool NotificationThread::Begin(Routine routine, void* context) {
   routine_ = routine;
   context_ = context;
   quit_.store(false);
-  event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (event_ == nullptr) {
+  event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!event_) {
     return false;
   }
-  thread_ = CreateThread(nullptr, 0, &NotificationThread::Main, this, 0, nullptr);
-  if (thread_ == nullptr) {
-    CloseHandle(event_);
-    event_ = nullptr;
+  thread_.Reset(CreateThread(nullptr, 0, &NotificationThread::Main, this, 0, nullptr));
+  if (!thread_) {
+    event_.Reset();
     return false;
   }
   // The engine runs on this thread; it must keep up with the device.
-  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
+  SetThreadPriority(thread_.Get(), THREAD_PRIORITY_HIGHEST);
   return true;
 }
 
@@ -132,12 +131,11 @@ bool NotificationThread::Finish(bool keepEvent) {
   if (orphaned_) {
     return false;
   }
-  if (thread_ != nullptr) {
+  if (thread_) {
     quit_.store(true);
-    SetEvent(event_);
-    const bool ended = WaitForSingleObject(thread_, kFinishWaitMs) == WAIT_OBJECT_0;
-    CloseHandle(thread_);
-    thread_ = nullptr;
+    SetEvent(event_.Get());
+    const bool ended = WaitForSingleObject(thread_.Get(), kFinishWaitMs) == WAIT_OBJECT_0;
+    thread_.Reset();
     if (!ended) {
       // The thread still reads this object and waits on the event: both
       // stay as they are for as long as the process runs.
@@ -145,23 +143,23 @@ bool NotificationThread::Finish(bool keepEvent) {
       return false;
     }
   }
-  if (event_ != nullptr && !keepEvent) {
-    CloseHandle(event_);
+  if (keepEvent) {
+    (void)event_.Release();
   }
-  event_ = nullptr;
+  event_.Reset();
   return true;
 }
 
 void NotificationThread::Wake() const {
-  if (event_ != nullptr) {
-    SetEvent(event_);
+  if (event_) {
+    SetEvent(event_.Get());
   }
 }
 
 DWORD WINAPI NotificationThread::Main(void* self) {
   auto* thread = static_cast<NotificationThread*>(self);
   for (;;) {
-    WaitForSingleObject(thread->event_, INFINITE);
+    WaitForSingleObject(thread->event_.Get(), INFINITE);
     if (thread->quit_.load()) {
       return 0;
     }

@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/kernel_handle_win.h"
+
 namespace mimicore {
 
 // Which buffers of a ring are with the platform. Each buffer queued gets the
@@ -100,7 +102,11 @@ class NotificationThread {
   using Routine = void (*)(void* context);
 
   NotificationThread() = default;
-  ~NotificationThread() { (void)Finish(false); }
+  ~NotificationThread() {
+    if (!Finish(false)) {
+      (void)event_.Release();  // a stuck thread may still wait on it
+    }
+  }
   NotificationThread(const NotificationThread&) = delete;
   NotificationThread& operator=(const NotificationThread&) = delete;
 
@@ -116,17 +122,17 @@ class NotificationThread {
   [[nodiscard]] bool Finish(bool keepEvent);
   [[nodiscard]] bool Orphaned() const { return orphaned_; }
   // A thread of this object may run the routine now or later.
-  [[nodiscard]] bool MayRun() const { return thread_ != nullptr || orphaned_; }
+  [[nodiscard]] bool MayRun() const { return static_cast<bool>(thread_) || orphaned_; }
 
-  [[nodiscard]] HANDLE Event() const { return event_; }
+  [[nodiscard]] HANDLE Event() const { return event_.Get(); }
   // Has the routine run again, for a buffer queued while it was looking.
   void Wake() const;
 
  private:
   static DWORD WINAPI Main(void* self);
 
-  HANDLE event_ = nullptr;
-  HANDLE thread_ = nullptr;
+  KernelHandle event_;
+  KernelHandle thread_;
   std::atomic<bool> quit_{false};
   bool orphaned_ = false;
   Routine routine_ = nullptr;

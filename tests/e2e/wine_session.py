@@ -76,9 +76,10 @@ def wait_until(condition, timeout, interval=0.1):
 
 
 class Session:
-    def __init__(self, build_dir, prefix_name, out_dir):
+    def __init__(self, build_dir, prefix_name, out_dir, exe=None):
+        """exe: the program to run, by default the build tree's."""
         self.build_dir = Path(build_dir).resolve()
-        self.exe = self.build_dir / "app" / "Mimicore.exe"
+        self.exe = Path(exe).resolve() if exe else self.build_dir / "app" / "Mimicore.exe"
         self.prefix = self.build_dir / prefix_name
         self.out = Path(out_dir)
         digest = hashlib.sha1(str(self.prefix).encode()).hexdigest()[:8]

@@ -1,13 +1,19 @@
 #include "ui/windows/winlet_window_win.h"
 
+#include <atomic>
 #include <string>
+
+#include "ui/windows/live_counts_win.h"
 
 namespace mimicore {
 
 namespace {
 constexpr const char* kDefaultTitle = "WinletCore";
 constexpr WORD kProgramIcon = 32512;
+std::atomic<int32_t> g_liveWindows{0};
 }  // namespace
+
+int32_t LiveWinletWindows() { return g_liveWindows.load(); }
 
 LRESULT CALLBACK DefaultWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_DESTROY || (message == WM_KEYDOWN && wParam == VK_ESCAPE)) {
@@ -24,6 +30,9 @@ WinletWindow::~WinletWindow() {
 }
 
 LRESULT CALLBACK WinletWindow::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const UINT query = LiveCountsMessage(); query != 0 && message == query) {
+    return AnswerLiveCount(wParam);
+  }
   // The platform carries these pointers as integers.
   // NOLINTNEXTLINE(performance-no-int-to-ptr)
   auto* self = reinterpret_cast<WinletWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -33,6 +42,7 @@ LRESULT CALLBACK WinletWindow::Route(HWND window, UINT message, WPARAM wParam, L
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     if (self != nullptr) {
       self->window_ = window;
+      g_liveWindows.fetch_add(1);
     }
   }
   const WNDPROC procedure =
@@ -42,6 +52,7 @@ LRESULT CALLBACK WinletWindow::Route(HWND window, UINT message, WPARAM wParam, L
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     if (self->window_ == window) {
       self->window_ = nullptr;
+      g_liveWindows.fetch_sub(1);
     }
   }
   return result;

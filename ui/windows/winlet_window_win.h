@@ -12,6 +12,9 @@ namespace mimicore {
 // DefWindowProcA.
 LRESULT CALLBACK DefaultWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Windows that exist and belong to a WinletWindow, across the process.
+int32_t LiveWinletWindows();
+
 class WinletWindow {
  public:
   WinletWindow() = default;
