@@ -206,7 +206,7 @@ class Take:
     played_start are the times of the recordings' first samples on one
     clock."""
 
-    def __init__(self, phrase, heard, played, heard_start, played_start, speed):
+    def __init__(self, phrase, heard, played, heard_start, played_start, speed, reach=2 * FRAME):
         self.speed = speed
         self.parts = sounds(played)
         self.heard_edges = loud_edges(heard, SPEECH_LEVEL)
@@ -225,6 +225,6 @@ class Take:
         self.duration = len(take) / RATE
         target = phrase if speed == 1 else faster(phrase, played_speed(speed))
         self.whole_match, offset = best_match(target, take)
-        self.match, self.slip = piecewise_match(target, take, offset)
+        self.match, self.slip = piecewise_match(target, take, offset, reach=reach)
         if self.heard_edges:
             self.gap = (played_start + first / RATE) - (heard_start + self.heard_edges[1] / RATE)
