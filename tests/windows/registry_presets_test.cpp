@@ -1,5 +1,3 @@
-// The presets over the real registry (a private Wine prefix under the build
-// tree when run by ctest).
 #include <windows.h>
 
 #include <gtest/gtest.h>
