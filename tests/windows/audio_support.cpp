@@ -10,8 +10,8 @@ namespace {
 std::atomic<uint64_t> g_allocations{0};
 std::atomic<int64_t> g_liveBytes{0};
 
-// Each block carries its size in front, so that deletes without a size can
-// be counted too; 16 bytes keep the block as aligned as malloc's.
+// The size goes in front, so that unsized deletes count too; 16 bytes keep
+// malloc's alignment.
 constexpr size_t kPrefix = 16;
 
 void* CountedAlloc(size_t size) {
@@ -70,22 +70,6 @@ std::vector<uint8_t> ScratchFile::Read() const {
   }
   std::fclose(f);
   return bytes;
-}
-
-void ExpectWavHeader(const std::vector<uint8_t>& bytes, const WavFields& expected) {
-  EXPECT_EQ(Tag(bytes, 0), "RIFF");
-  EXPECT_EQ(Le32(bytes, 4), expected.dataBytes + 36);
-  EXPECT_EQ(Tag(bytes, 8), "WAVE");
-  EXPECT_EQ(Tag(bytes, 12), "fmt ");
-  EXPECT_EQ(Le32(bytes, 16), 16U);
-  EXPECT_EQ(Le16(bytes, 20), 1U);
-  EXPECT_EQ(Le16(bytes, 22), expected.channels);
-  EXPECT_EQ(Le32(bytes, 24), expected.samplesPerSecond);
-  EXPECT_EQ(Le32(bytes, 28), expected.bytesPerSecond);
-  EXPECT_EQ(Le16(bytes, 32), expected.blockAlign);
-  EXPECT_EQ(Le16(bytes, 34), expected.bitsPerSample);
-  EXPECT_EQ(Tag(bytes, 36), "data");
-  EXPECT_EQ(Le32(bytes, 40), expected.dataBytes);
 }
 
 }  // namespace mimicore::testing

@@ -1,6 +1,4 @@
-// What the wave device tests share: an allocation counter, a bounded wait,
-// scratch files, the handler-call and WAV header checks, and the hint shown
-// when the machine has no sound server.
+// What the wave device tests share.
 #pragma once
 
 #include <windows.h>
@@ -16,16 +14,14 @@
 
 namespace mimicore::testing {
 
-// Counted by the replaced global operator new/delete of this test program,
-// on every thread.
+// Counted by this test program's replaced global operator new/delete.
 struct AllocationCounts {
   uint64_t allocations;
   int64_t liveBytes;
 };
 AllocationCounts CurrentAllocations();
 
-// Polls |done| until it holds or |timeoutMs| has passed. The timeout only
-// keeps a broken device from hanging the test; nothing is measured.
+// The timeout only keeps a broken device from hanging the test.
 template <typename Predicate>
 bool WaitFor(Predicate done, uint32_t timeoutMs = 20000) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -42,15 +38,14 @@ inline constexpr const char* kNoSoundHint =
     "no wave device: the tests need the sound server of scripts/test-services "
     "(eval \"$(scripts/test-services)\" before ctest)";
 
-// A file name in the temporary folder, unique to this test and process;
-// removed again by the destructor.
+// A temporary file name unique to this test and process, removed again.
 class ScratchFile {
  public:
   ScratchFile() {
     char dir[MAX_PATH + 1] = {};
     GetTempPathA(MAX_PATH, dir);
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::string(dir) + "mimicore-" + info->test_suite_name() + "-" + info->name() + "-" +
+    path_ = std::string(dir) + "mimicore-" + info->name() + "-" +
             std::to_string(GetCurrentProcessId()) + ".wav";
     DeleteFileA(path_.c_str());
   }
@@ -65,14 +60,14 @@ class ScratchFile {
   std::string path_;
 };
 
-// What the tests of both devices ask of a device's handler calls: one at a
-// time, and never on the thread that drives the device. Each test resets it.
+// A device's handler must run one call at a time, never on the thread that
+// drives the device.
 struct HandlerCalls {
   void Reset(DWORD testThread) {
-    calls.store(0);
-    overlaps.store(0);
-    onTestThread.store(0);
-    inside.store(false);
+    calls = 0;
+    overlaps = 0;
+    onTestThread = 0;
+    inside = false;
     mainThread = testThread;
   }
   // At the top of the handler: the number of this call, counted from 0.
@@ -85,9 +80,8 @@ struct HandlerCalls {
     }
     return calls.load();
   }
-  // At the end of the handler.
   void Leave() {
-    inside.store(false);
+    inside = false;
     calls.fetch_add(1);
   }
   void ExpectOneAtATimeOffTheTestThread() const {
@@ -102,27 +96,11 @@ struct HandlerCalls {
   DWORD mainThread = 0;
 };
 
-// The fields of a 44-byte PCM WAV header as a test expects them.
-struct WavFields {
-  uint32_t channels;
-  uint32_t samplesPerSecond;
-  uint32_t bytesPerSecond;
-  uint32_t blockAlign;
-  uint32_t bitsPerSample;
-  uint64_t dataBytes;
-};
-// Checks the header at the start of |bytes| field by field; the RIFF size
-// is the data size plus 36.
-void ExpectWavHeader(const std::vector<uint8_t>& bytes, const WavFields& expected);
-
 inline uint32_t Le16(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t{b.at(at)} | uint32_t{b.at(at + 1)} << 8U;
 }
 inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
   return Le16(b, at) | Le16(b, at + 2) << 16U;
-}
-inline std::string Tag(const std::vector<uint8_t>& b, size_t at) {
-  return {reinterpret_cast<const char*>(b.data() + at), 4};
 }
 
 }  // namespace mimicore::testing

@@ -1,6 +1,5 @@
-// The control list and the bitmap button, whose hit test is the one every
-// control has, with real GDI and a real (hidden) owner window; and what
-// every control gives back.
+// The control list, the bitmap button's hit test (every control's), and
+// what every control gives back.
 #include <windows.h>
 
 #include <gtest/gtest.h>

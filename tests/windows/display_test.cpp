@@ -1,5 +1,3 @@
-// The live display's frame, drawn with real GDI into memory surfaces and
-// read back pixel by pixel.
 #include "ui/windows/display_renderer_win.h"
 
 #include <windows.h>

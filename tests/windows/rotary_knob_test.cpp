@@ -1,5 +1,3 @@
-// The rotary knob: drags, program-set values, its notifications and its
-// composed picture, read back pixel by pixel.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,3 @@
-// The trackbar skin, driven by custom-draw notifications sent the way a
-// trackbar sends them, with the test's own context as the drawing target.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>

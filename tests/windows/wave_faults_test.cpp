@@ -1,6 +1,4 @@
-// Devices that stop answering: a notification routine that never returns,
-// a device closed without waiting for it, and the header flags read
-// atomically.
+// Devices that stop answering, and header flags read atomically.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <mmsystem.h>

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <set>
 
+#include "audio/wave_format.h"
 #include "audio/wave_out_device_win.h"
 #include "core/audio_block.h"
 #include "tests/windows/audio_support.h"
@@ -13,30 +15,21 @@
 namespace mimicore {
 namespace {
 
-using testing::AllocationCounts;
 using testing::CurrentAllocations;
-using testing::Le16;
-using testing::Le32;
-using testing::ScratchFile;
 using testing::WaitFor;
 
 constexpr int32_t kSmallRing = 8;
 
-// What the block handler saw. The handler is a plain function, so this is
-// global; each test starts it afresh.
+// The handler is a plain function, so what it saw is global.
 struct CaptureLog : testing::HandlerCalls {
   static constexpr uint32_t kMaxCalls = 4096;
-
   void Reset(DWORD testThread) {
     HandlerCalls::Reset(testThread);
     stamp = false;
     forwardTo = nullptr;
   }
-
-  // Set before Start, read by the handler.
   bool stamp = false;
   WaveOutDevice* forwardTo = nullptr;
-  // Written by the handler; read once the device has every buffer back.
   std::array<const char*, kMaxCalls> data{};
   std::array<uint32_t, kMaxCalls> bytesRecorded{};
   std::array<uint32_t, kMaxCalls> sizeArgument{};
@@ -68,116 +61,72 @@ class WaveInDeviceTest : public ::testing::Test {
     g_log.Reset(GetCurrentThreadId());
   }
 
-  bool OpenSmall(WaveInDevice& device, const char* file = nullptr,
-                 BlockHandler handler = &OnBlock) {
-    return device.Open(file, 16, 1, kSampleRate, kSmallRing, kBlockBytes, handler);
+  static bool Open(WaveInDevice& device, const char* file = nullptr, int32_t ring = kSmallRing,
+                   BlockHandler handler = &OnBlock) {
+    return device.Open(file, 16, 1, kSampleRate, ring, kBlockBytes, handler);
   }
 
   static void ExpectEveryBufferHandedOverOnce(const WaveInDevice& device) {
-    const uint32_t calls = g_log.calls.load();
-    EXPECT_EQ(calls, device.ReturnedBuffers());
+    EXPECT_EQ(g_log.calls.load(), device.ReturnedBuffers());
     EXPECT_EQ(device.QueuedBuffers(), 0);
     g_log.ExpectOneAtATimeOffTheTestThread();
   }
 
-  // The handler saw the ring's buffers in ring order, round after round.
+  // The handler saw the ring's buffers in ring order, round after round,
+  // each full.
   static void ExpectRingOrder(int32_t ringSize) {
     const uint32_t calls = std::min(g_log.calls.load(), CaptureLog::kMaxCalls);
     const auto n = static_cast<uint32_t>(ringSize);
     ASSERT_GE(calls, n);
-    const std::set<const char*> firstRound(g_log.data.begin(), g_log.data.begin() + n);
-    EXPECT_EQ(firstRound.size(), n);
-    for (uint32_t k = n; k < calls; ++k) {
-      ASSERT_EQ(g_log.data[k], g_log.data[k - n]) << "call " << k;
+    EXPECT_EQ(std::set<const char*>(g_log.data.begin(), g_log.data.begin() + n).size(), n);
+    for (uint32_t k = 0; k < calls; ++k) {
+      ASSERT_EQ(g_log.data[k], g_log.data[k % n]) << "call " << k;
+      ASSERT_EQ(g_log.sizeArgument[k], kBlockBytes);
+      ASSERT_EQ(g_log.bytesRecorded[k], kBlockBytes);
     }
   }
 };
 
-TEST_F(WaveInDeviceTest, RunsTheRingRoundAfterRoundAndStopsWithEveryBufferBack) {
+TEST_F(WaveInDeviceTest, RingRunsInOrderDrainsOnStopAndStartsAgain) {
   WaveInDevice device;
-  ASSERT_TRUE(OpenSmall(device));
-  EXPECT_TRUE(device.IsOpen());
-  EXPECT_EQ(device.QueuedBuffers(), 0);
+  device.Stop();  // closed: nothing to do
+  EXPECT_FALSE(device.Start());
+  ASSERT_TRUE(Open(device, nullptr, kBuffersPerDevice));
+  device.Stop();  // open but not running
   ASSERT_TRUE(device.Start());
-  EXPECT_TRUE(device.IsRunning());
-  ASSERT_TRUE(WaitFor([] { return g_log.calls.load() >= 4 * kSmallRing; }));
-  device.Stop();
-  EXPECT_FALSE(device.IsRunning());
-  EXPECT_TRUE(device.IsOpen());
-
-  ExpectEveryBufferHandedOverOnce(device);
-  ExpectRingOrder(kSmallRing);
-  const uint32_t calls = g_log.calls.load();
-  for (uint32_t k = 0; k < calls; ++k) {
-    ASSERT_EQ(g_log.sizeArgument[k], kBlockBytes);
-    ASSERT_EQ(g_log.bytesRecorded[k], kBlockBytes);
-  }
-  EXPECT_TRUE(device.Close());
-  EXPECT_FALSE(device.IsOpen());
-  EXPECT_EQ(device.BufferCount(), 0);
-}
-
-TEST_F(WaveInDeviceTest, TheProgramsRingDrainsCompletelyOnStop) {
-  WaveInDevice device;
-  ASSERT_TRUE(device.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, &OnBlock));
-  ASSERT_TRUE(device.Start());
+  EXPECT_FALSE(device.Start()) << "a second Start would queue buffers the platform holds";
   ASSERT_TRUE(WaitFor([] { return g_log.calls.load() >= 8; }));
   device.Stop();
+  EXPECT_FALSE(device.IsRunning());
   ExpectEveryBufferHandedOverOnce(device);
   // Stop waited for the whole queue, not just what had come back by then.
   EXPECT_GE(g_log.calls.load(), static_cast<uint32_t>(kBuffersPerDevice));
   ExpectRingOrder(kBuffersPerDevice);
 
-  // A stopped device starts again with the whole ring.
   const uint32_t before = g_log.calls.load();
   ASSERT_TRUE(device.Start());
   ASSERT_TRUE(WaitFor([&] { return g_log.calls.load() >= before + 2; }));
   EXPECT_TRUE(device.Close());
   ExpectEveryBufferHandedOverOnce(device);
+  EXPECT_EQ(device.BufferCount(), 0);
+  EXPECT_TRUE(device.Close());
 }
 
 TEST_F(WaveInDeviceTest, BuffersCycleWithNoHandlerAndNoFile) {
   WaveInDevice device;
-  ASSERT_TRUE(OpenSmall(device, nullptr, nullptr));
+  ASSERT_TRUE(Open(device, nullptr, kSmallRing, nullptr));
   ASSERT_TRUE(device.Start());
   ASSERT_TRUE(WaitFor([&] { return device.ReturnedBuffers() >= 3 * kSmallRing; }));
-  EXPECT_GT(device.QueuedBuffers(), 0);
   device.Stop();
   EXPECT_EQ(device.QueuedBuffers(), 0);
-  EXPECT_EQ(g_log.calls.load(), 0U);
   EXPECT_TRUE(device.Close());
-}
-
-TEST_F(WaveInDeviceTest, StopAndStartOnlyActInTheRightState) {
-  WaveInDevice device;
-  device.Stop();  // closed: nothing to do
-  EXPECT_FALSE(device.Start());
-  EXPECT_FALSE(device.IsRunning());
-
-  ASSERT_TRUE(OpenSmall(device));
-  device.Stop();  // open but not running
-  EXPECT_TRUE(device.IsOpen());
-  EXPECT_EQ(device.BufferCount(), kSmallRing);
-  EXPECT_EQ(device.QueuedBuffers(), 0);
-  EXPECT_EQ(device.ReturnedBuffers(), 0U);
-
-  ASSERT_TRUE(device.Start());
-  EXPECT_FALSE(device.Start()) << "a second Start would queue buffers the platform holds";
-  ASSERT_TRUE(WaitFor([] { return g_log.calls.load() >= kSmallRing; }));
-  device.Stop();
-  const uint32_t calls = g_log.calls.load();
-  device.Stop();
-  EXPECT_EQ(g_log.calls.load(), calls);
-  ExpectEveryBufferHandedOverOnce(device);
-  EXPECT_TRUE(device.Close());
-  EXPECT_TRUE(device.Close());  // closing twice is harmless
 }
 
 TEST_F(WaveInDeviceTest, WavFileHoldsEverythingRecordedAsTheHandlerLeftIt) {
-  ScratchFile file;
+  testing::ScratchFile file;
   WaveInDevice device;
   g_log.stamp = true;
-  ASSERT_TRUE(OpenSmall(device, file.Path()));
+  ASSERT_TRUE(Open(device, file.Path()));
   ASSERT_TRUE(device.Start());
   ASSERT_TRUE(WaitFor([] { return g_log.calls.load() >= 2 * kSmallRing; }));
   ASSERT_TRUE(device.Close());
@@ -185,24 +134,18 @@ TEST_F(WaveInDeviceTest, WavFileHoldsEverythingRecordedAsTheHandlerLeftIt) {
 
   const std::vector<uint8_t> bytes = file.Read();
   const uint32_t calls = g_log.calls.load();
-  const uint32_t n = calls * kBlockBytes;
-  ASSERT_EQ(bytes.size(), 44U + n);
-  testing::ExpectWavHeader(bytes, {.channels = 1,
-                                   .samplesPerSecond = 44100,
-                                   .bytesPerSecond = 88200,
-                                   .blockAlign = 2,
-                                   .bitsPerSample = 16,
-                                   .dataBytes = n});
+  ASSERT_EQ(bytes.size(), 44U + calls * kBlockBytes);
+  const auto header = MakeWavHeader(MakePcmFormat(16, 1, kSampleRate), bytes.size());
+  EXPECT_TRUE(std::equal(header.begin(), header.end(), bytes.begin()));
   for (uint32_t k = 0; k < calls; ++k) {
-    ASSERT_EQ(Le16(bytes, 44 + size_t{k} * kBlockBytes), k) << "block " << k;
+    ASSERT_EQ(testing::Le16(bytes, 44 + size_t{k} * kBlockBytes), k) << "block " << k;
   }
 }
 
 TEST_F(WaveInDeviceTest, FileThatCannotBeWrittenIsReportedByClose) {
   WaveInDevice device;
-  // Z: is the root of the host's file system under Wine; writes to this
-  // device fail with "no space left".
-  if (!OpenSmall(device, "Z:\\dev\\full")) {
+  // Z: is the host's root under Wine; writes to this device fail.
+  if (!Open(device, "Z:\\dev\\full")) {
     device.Close();
     GTEST_SKIP() << "no full device to write to here";
   }
@@ -212,61 +155,39 @@ TEST_F(WaveInDeviceTest, FileThatCannotBeWrittenIsReportedByClose) {
   EXPECT_FALSE(device.IsOpen());
 }
 
-TEST_F(WaveInDeviceTest, CloseAfterAFailedOpenLeavesNothingBehind) {
-  const AllocationCounts before = CurrentAllocations();
+TEST_F(WaveInDeviceTest, FailedOpensAndReopensLeaveNothingBehind) {
+  testing::ScratchFile file;
+  const int64_t before = CurrentAllocations().liveBytes;
   {
     WaveInDevice device;
-    EXPECT_FALSE(OpenSmall(device, "Z:\\no such folder\\take.wav"));
-    EXPECT_FALSE(device.IsOpen());
-    device.Close();
-    EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(device.BufferCount(), 0);
-    EXPECT_FALSE(device.Start());
-  }
-  {
-    // A format no driver takes fails after the buffers were allocated.
-    WaveInDevice device;
-    EXPECT_FALSE(device.Open(nullptr, 0, 1, kSampleRate, kSmallRing, kBlockBytes, &OnBlock));
-    EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(device.BufferCount(), kSmallRing);
-    EXPECT_FALSE(device.Start());
-    device.Close();
-    EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(device.BufferCount(), 0);
-  }
-  {
-    WaveInDevice device;
-    EXPECT_FALSE(device.Open(nullptr, 16, 1, kSampleRate, 0, kBlockBytes, &OnBlock));
-    EXPECT_FALSE(device.Open(nullptr, 16, 1, kSampleRate, -5, kBlockBytes, &OnBlock));
+    EXPECT_FALSE(Open(device, "Z:\\no such folder\\take.wav"));
+    EXPECT_FALSE(Open(device, nullptr, 0));
+    EXPECT_FALSE(Open(device, nullptr, -5));
     EXPECT_FALSE(device.Open(nullptr, 16, 1, kSampleRate, kSmallRing, 0, &OnBlock));
     EXPECT_EQ(device.BufferCount(), 0);
-  }
-  EXPECT_EQ(CurrentAllocations().liveBytes, before.liveBytes);
-  EXPECT_EQ(g_log.calls.load(), 0U);
-}
+    // A format no driver takes fails after the buffers were allocated.
+    EXPECT_FALSE(device.Open(nullptr, 0, 1, kSampleRate, kSmallRing, kBlockBytes, &OnBlock));
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_FALSE(device.Start());
+    device.Close();
+    EXPECT_EQ(device.BufferCount(), 0);
 
-TEST_F(WaveInDeviceTest, OpeningAgainReleasesTheOldRingAndFinishesTheOldFile) {
-  ScratchFile file;
-  const AllocationCounts before = CurrentAllocations();
-  {
-    WaveInDevice device;
-    ASSERT_TRUE(OpenSmall(device, file.Path()));
-    const int64_t bigRing = CurrentAllocations().liveBytes - before.liveBytes;
-    ASSERT_TRUE(device.Open(nullptr, 16, 1, kSampleRate, 2, kBlockBytes, &OnBlock));
-    EXPECT_EQ(device.BufferCount(), 2);
-    EXPECT_LT(CurrentAllocations().liveBytes - before.liveBytes, bigRing);
-
+    // Opening again releases the old ring and finishes the old file.
+    ASSERT_TRUE(Open(device, file.Path()));
+    const int64_t bigRing = CurrentAllocations().liveBytes - before;
+    ASSERT_TRUE(Open(device, nullptr, 2));
+    EXPECT_LT(CurrentAllocations().liveBytes - before, bigRing);
     ASSERT_TRUE(device.Start());
     ASSERT_TRUE(WaitFor([] { return g_log.calls.load() >= 6; }));
     device.Stop();
     ExpectRingOrder(2);
     EXPECT_TRUE(device.Close());
   }
-  EXPECT_EQ(CurrentAllocations().liveBytes, before.liveBytes);
+  EXPECT_EQ(CurrentAllocations().liveBytes, before);
   const std::vector<uint8_t> bytes = file.Read();
   ASSERT_EQ(bytes.size(), 44U);
-  EXPECT_EQ(Le32(bytes, 4), 36U);
-  EXPECT_EQ(Le32(bytes, 40), 0U);
+  EXPECT_EQ(testing::Le32(bytes, 4), 36U);
+  EXPECT_EQ(testing::Le32(bytes, 40), 0U);
 }
 
 // Capture thread -> handler -> playback device, as the program runs.
@@ -275,7 +196,7 @@ TEST_F(WaveInDeviceTest, TheAudioPathAllocatesNothing) {
   ASSERT_TRUE(playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr));
   g_log.forwardTo = &playback;
   WaveInDevice device;
-  ASSERT_TRUE(OpenSmall(device));
+  ASSERT_TRUE(Open(device));
   ASSERT_TRUE(device.Start());
   ASSERT_TRUE(WaitFor([] { return g_log.calls.load() >= kSmallRing; }));
   const uint32_t callsBefore = g_log.calls.load();

@@ -1,5 +1,3 @@
-// The window wrapper's default procedure and its ownership of the window,
-// on a real (Wine) window manager.
 #include "ui/windows/winlet_window_win.h"
 
 #include <windows.h>
