@@ -102,11 +102,6 @@ bool MemorySettingsStore::HasKey(const std::string& path) const {
   return keys_.find(path) != keys_.end();
 }
 
-size_t MemorySettingsStore::ValueCount(const std::string& path) const {
-  const auto key = keys_.find(path);
-  return key == keys_.end() ? 0 : key->second.size();
-}
-
 MemorySettingsStore::ValueMap& MemorySettingsStore::CreateKey(const std::string& path) {
   // Parents first, as the registry creates missing parent keys.
   for (size_t sep = path.find('\\'); sep != std::string::npos; sep = path.find('\\', sep + 1)) {

@@ -42,7 +42,6 @@ class MemorySettingsStore final : public SettingsStore {
                                               const std::string& name) const;
   [[nodiscard]] bool HasKey(const std::string& path) const;
   [[nodiscard]] size_t KeyCount() const { return keys_.size(); }
-  [[nodiscard]] size_t ValueCount(const std::string& path) const;
 
   // "open-write <path>", "open-read <path>", "put <name>", "get <name>",
   // "close <path>", in the order they happened. A failed open is noted too.

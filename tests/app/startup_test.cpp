@@ -75,47 +75,36 @@ TEST(Startup, ANormalRunInOrder) {
   EXPECT_TRUE(s.errors.empty());
 }
 
-TEST(Startup, FailuresBeforeTheWindowsEndAtOnce) {
-  RecordingSteps second("instance");
-  EXPECT_EQ(RunProgram(second), -1);
-  EXPECT_EQ(second.steps, (Steps{"instance", "front"}));  // silently
-  EXPECT_TRUE(second.errors.empty());
-
-  RecordingSteps noDevices("devices");
-  EXPECT_EQ(RunProgram(noDevices), -1);
-  EXPECT_EQ(noDevices.steps, (Steps{"instance", "devices", "error", "release instance"}));
-  EXPECT_EQ(noDevices.errors, (std::vector<std::string>{kNoWaveDevicesText}));
-
-  RecordingSteps noMemory("ring");
-  EXPECT_EQ(RunProgram(noMemory), -1);
-  EXPECT_EQ(noMemory.steps, (Steps{"instance", "devices", "facts", "lights off", "ring", "error",
-                                   "lights back", "release instance"}));
-  EXPECT_EQ(noMemory.errors, (std::vector<std::string>{kNoMemoryText}));
-
-  RecordingSteps noWindows("windows");
-  EXPECT_EQ(RunProgram(noWindows), -1);
-  EXPECT_EQ(noWindows.steps,
-            Concat(kUpToWindows, {"release drawing", "error", "release cursors", "free ring",
-                                  "release instance", "lights back"}));
-  EXPECT_EQ(noWindows.errors, (std::vector<std::string>{kNoWindowsText}));
-}
-
-TEST(Startup, DeviceFailuresShowTheirMessageAndShutDownFully) {
-  struct Case {
+// Each failing step shows its message (a second instance none) and undoes
+// exactly what was done before it.
+TEST(Startup, EveryFailureShowsItsMessageAndUndoesWhatWasDone) {
+  const Steps devicesUp = Concat(kUpToWindows, {"open playback", "open capture"});
+  const struct {
     const char* failing;
     const char* text;
-    Steps reached;
+    Steps steps;
   } cases[] = {
-      {"open playback", kNoPlaybackText, {"open playback"}},
-      {"open capture", kNoCaptureText, {"open playback", "open capture"}},
-      {"start capture", kCaptureNotStartedText, {"open playback", "open capture", "start capture"}},
+      {"instance", nullptr, {"instance", "front"}},
+      {"devices", kNoWaveDevicesText, {"instance", "devices", "error", "release instance"}},
+      {"ring",
+       kNoMemoryText,
+       {"instance", "devices", "facts", "lights off", "ring", "error", "lights back",
+        "release instance"}},
+      {"windows", kNoWindowsText,
+       Concat(kUpToWindows, {"release drawing", "error", "release cursors", "free ring",
+                             "release instance", "lights back"})},
+      {"open playback", kNoPlaybackText,
+       Concat(Concat(kUpToWindows, {"open playback", "error"}), kShutDown)},
+      {"open capture", kNoCaptureText, Concat(Concat(devicesUp, {"error"}), kShutDown)},
+      {"start capture", kCaptureNotStartedText,
+       Concat(Concat(devicesUp, {"start capture", "error"}), kShutDown)},
   };
   for (const auto& c : cases) {
     RecordingSteps s(c.failing);
     EXPECT_EQ(RunProgram(s), -1) << c.failing;
-    EXPECT_EQ(s.steps, Concat(Concat(Concat(kUpToWindows, c.reached), {"error"}), kShutDown))
+    EXPECT_EQ(s.steps, c.steps) << c.failing;
+    EXPECT_EQ(s.errors, c.text ? std::vector<std::string>{c.text} : std::vector<std::string>{})
         << c.failing;
-    EXPECT_EQ(s.errors, (std::vector<std::string>{c.text})) << c.failing;
   }
 }
 

@@ -3,9 +3,6 @@
 // engine's own call to the controls.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <functional>
-
 #include "engine/calibration.h"
 #include "engine_harness.h"
 
@@ -19,32 +16,7 @@ class StatusDisplayTestAccess {
 
 namespace {
 
-using testing::FakeClock;
-
-class HookedControls final : public ControlsView {
- public:
-  void ShowSettings(const ControlPositions& /*p*/) override {
-    if (onShow) {
-      onShow();
-    }
-  }
-  std::function<void()> onShow;
-};
-
-struct RaceRig {
-  EngineSettings settings;
-  StatusDisplay status;
-  FakeClock clock;
-  HookedControls controls;
-  VoiceEngine engine{settings, status, clock, nullptr, nullptr, &controls};
-
-  RaceRig() { engine.AllocateRing(); }
-  void Block(int16_t amplitude) {
-    std::vector<int16_t> v = testing::Square(amplitude);
-    engine.OnCaptureBlock(v.data(), uint32_t(v.size() * 2));
-    clock.now += 20;
-  }
-};
+using testing::Rig;
 
 TEST(CalibrationRace, ResetOrPressDuringTheStartStep) {
   struct Case {
@@ -57,7 +29,7 @@ TEST(CalibrationRace, ResetOrPressDuringTheStartStep) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    RaceRig rig;
+    Rig rig;
     bool acted = false;
     rig.controls.onShow = [&] {
       if (!acted) {
@@ -66,7 +38,7 @@ TEST(CalibrationRace, ResetOrPressDuringTheStartStep) {
       }
     };
     rig.engine.PressAutoMode();
-    rig.Block(0);
+    rig.Block(int16_t{0});
     EXPECT_TRUE(acted);
     EXPECT_EQ(rig.engine.AutoModeState(), c.stateAfter);
   }
@@ -75,12 +47,12 @@ TEST(CalibrationRace, ResetOrPressDuringTheStartStep) {
 TEST(CalibrationRace, ResultWaitsWhileTheWindowThreadWritesTheStatus) {
   for (const bool heard : {true, false}) {
     SCOPED_TRACE(heard ? "OK!" : "NOTHING HEARD");
-    RaceRig rig;
+    Rig rig;
     rig.engine.PressAutoMode();
-    rig.Block(0);
-    rig.Block(0);
+    rig.Block(int16_t{0});
+    rig.Block(int16_t{0});
     if (heard) {
-      rig.Block(9000);
+      rig.Block(int16_t{9000});
     }
     rig.engine.PressAutoMode();
     bool held = false;
@@ -90,11 +62,11 @@ TEST(CalibrationRace, ResultWaitsWhileTheWindowThreadWritesTheStatus) {
         StatusDisplayTestAccess::Hold(rig.status);
       }
     };
-    rig.Block(0);  // finishes while the status is being written
+    rig.Block(int16_t{0});  // finishes while the status is being written
     ASSERT_TRUE(held);
     StatusDisplayTestAccess::Release(rig.status);
     EXPECT_EQ(rig.engine.AutoModeState(), kAutoIdle);
-    rig.Block(0);
+    rig.Block(int16_t{0});
     const StatusSnapshot shown = rig.status.Read();
     EXPECT_STREQ(shown.value, heard ? "OK!" : " ");
     EXPECT_STREQ(shown.title, heard ? "" : kCalibrationNothingHeard);

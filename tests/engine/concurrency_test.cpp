@@ -80,10 +80,8 @@ TEST(Concurrency, TakeCopiesAreWholeTakesOrRefusedWhenLapped) {
   TakeRing ring;
   ASSERT_TRUE(ring.Allocate());
   std::atomic<bool> done{false};
-  // The writer asks for a copy now and then and goes on once the snapshot
-  // is taken, so copies meet short takes, a long one on its way and one
-  // that fills the ring (and stay few enough for ThreadSanitizer) while the
-  // writer runs free during them.
+  // The writer asks for a copy now and then and runs on once the snapshot is
+  // taken: copies meet short takes, a long one on its way and a full ring.
   std::atomic<int> requests{0};
   std::atomic<int> snapshots{0};
   std::thread capture([&] {

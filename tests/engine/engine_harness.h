@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -41,14 +42,19 @@ class FrameSink final : public DisplaySink {
 };
 
 // Both threads may apply settings (the capture thread while calibrating), so
-// the fake takes a lock as a real view's hand-over would.
+// the fake takes a lock as a real view's hand-over would. |onShow| lets a
+// test act at that instant, as the window thread might.
 class FakeControls final : public ControlsView {
  public:
   void ShowSettings(const ControlPositions& p) override {
+    if (onShow) {
+      onShow();
+    }
     std::lock_guard<std::mutex> lock(mutex);
     last = p;
     ++calls;
   }
+  std::function<void()> onShow;
   std::mutex mutex;
   ControlPositions last;
   int calls = 0;

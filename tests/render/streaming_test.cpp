@@ -25,26 +25,11 @@ using testing::DataChunk;
 using testing::PcmFmt;
 using testing::ReadBytes;
 using testing::Riff;
+using testing::RunTool;
 using testing::ScratchDir;
+using testing::ToolRun;
 using testing::WriteBytes;
 namespace fs = std::filesystem;
-
-struct ToolRun {
-  int rc;
-  std::string out;
-  std::string err;
-};
-
-ToolRun Render(const std::vector<std::string>& args, render::IoBlockSizes io = {}) {
-  std::vector<const char*> argv = {"mimicore-render"};
-  for (const std::string& a : args) {
-    argv.push_back(a.c_str());
-  }
-  std::ostringstream out;
-  std::ostringstream err;
-  const int rc = render::RunRender(int(argv.size()), argv.data(), out, err, io);
-  return {rc, out.str(), err.str()};
-}
 
 // Two tone bursts over faint noise, not a whole number of blocks long, with
 // the echo, a speed off the grid and the band-pass on: every path through
@@ -87,7 +72,7 @@ Outputs RenderTo(const fs::path& input, const fs::path& dir, render::IoBlockSize
   std::vector<std::string> args = {input.string(), "-o", (dir / "speaker.wav").string(), "--takes",
                                    (dir / "takes").string()};
   args.insert(args.end(), kEverythingOn.begin(), kEverythingOn.end());
-  return Collect(Render(args, io), dir / "speaker.wav", dir / "takes");
+  return Collect(RunTool(args, io), dir / "speaker.wav", dir / "takes");
 }
 
 TEST(RenderStreaming, AnyPieceSizeGivesTheBytesOfTheWholeFile) {
@@ -131,7 +116,7 @@ TEST(RenderStreaming, OutputsOverTheInputOrEachOtherEndAsIfWrittenAfterTheRun) {
                                      (base / c.speakerAt).string(), "--takes",
                                      (base / "takes").string()};
     args.insert(args.end(), kEverythingOn.begin(), kEverythingOn.end());
-    const ToolRun run = Render(args, {1000, 333});
+    const ToolRun run = RunTool(args, {1000, 333});
     ASSERT_EQ(run.rc, 0) << run.err;
     EXPECT_EQ(run.out, plain.report);
     EXPECT_EQ(ReadBytes(base / c.speakerAt), plain.speaker);
@@ -157,7 +142,7 @@ TEST(RenderStreaming, PipesAreReadAndWrittenWhole) {
   std::thread drain([&] { speaker = ReadBytes(outPipe); });
   std::vector<std::string> args = {inPipe.string(), "-o", outPipe.string()};
   args.insert(args.end(), kEverythingOn.begin(), kEverythingOn.end());
-  const ToolRun run = Render(args, {1000, 333});
+  const ToolRun run = RunTool(args, {1000, 333});
   if (run.rc != 0) {
     // The speaker pipe may never have been opened: let the reader go.
     const int fd = open(outPipe.c_str(), O_WRONLY | O_NONBLOCK);
@@ -177,7 +162,7 @@ TEST(RenderStreaming, SpeakerFileThatFailsMidRunEndsTheRunWithOne) {
     GTEST_SKIP() << "no /dev/full on this system";
   }
   const fs::path dir = ScratchDir();
-  const ToolRun run = Render({MakeInput(dir).string(), "-o", "/dev/full"}, {1000, 333});
+  const ToolRun run = RunTool({MakeInput(dir).string(), "-o", "/dev/full"}, {1000, 333});
   EXPECT_EQ(run.rc, 1);
   EXPECT_NE(run.err.find("cannot write /dev/full"), std::string::npos) << run.err;
   EXPECT_EQ(run.out.find("done"), std::string::npos) << run.out;

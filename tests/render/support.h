@@ -9,8 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tools/render/render.h"
 
 namespace mimicore::testing {
 
@@ -21,6 +24,24 @@ inline std::filesystem::path ScratchDir() {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
+}
+
+struct ToolRun {
+  int rc;
+  std::string out;
+  std::string err;
+};
+
+// The renderer's command line, run in this process.
+inline ToolRun RunTool(const std::vector<std::string>& args, render::IoBlockSizes io = {}) {
+  std::vector<const char*> argv = {"mimicore-render"};
+  for (const std::string& a : args) {
+    argv.push_back(a.c_str());
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  const int rc = render::RunRender(int(argv.size()), argv.data(), out, err, io);
+  return {rc, out.str(), err.str()};
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {

@@ -5,6 +5,7 @@
 // AddressSanitizer and UndefinedBehaviorSanitizer as well).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -29,50 +30,28 @@ constexpr uint32_t kTypeQword = 11;
 constexpr uint32_t kTypes[] = {kStoredTypeBinary, kStoredTypeDword, kTypeQword, kTypeString,
                                kTypeNone};
 constexpr size_t kSizes[] = {0, 1, 3, 4, 5, 64 * 1024};
+// NaN, signalling NaN, +inf, -inf, INT_MIN (and -0.0f), INT_MAX, -1, the
+// largest float, a huge speed, delay or time, and a negative decay.
 constexpr uint32_t kPatterns[] = {
-    0x7FC00000U,                     // NaN
-    0x7F800001U,                     // signalling NaN
-    0x7F800000U,                     // +inf
-    0xFF800000U,                     // -inf
-    0x80000000U,                     // INT_MIN, and -0.0f
-    0x7FFFFFFFU,                     // INT_MAX
-    0xFFFFFFFFU,                     // -1
-    0x7F7FFFFFU,                     // largest float
-    1000000000U,                     // a huge speed, delay or time
-    std::bit_cast<uint32_t>(-5.0F),  // a negative decay
-};
-
-struct Name {
-  const char* name;
-  bool app;  // in the product key rather than the preset
-  uint32_t (*field)(const EngineSettingsValues&, const AppSettings&);
-};
+    0x7FC00000U, 0x7F800001U, 0x7F800000U, 0xFF800000U, 0x80000000U,
+    0x7FFFFFFFU, 0xFFFFFFFFU, 0x7F7FFFFFU, 1000000000U, std::bit_cast<uint32_t>(-5.0F)};
 
 uint32_t U(int32_t v) { return static_cast<uint32_t>(v); }
 uint32_t U(float v) { return std::bit_cast<uint32_t>(v); }
 
-const Name kNames[] = {
-    {"Speed", false, [](const EngineSettingsValues& v, const AppSettings&) { return U(v.Speed); }},
-    {"NThre", false, [](const EngineSettingsValues& v, const AppSettings&) { return U(v.NThre); }},
-    {"Echo", false, [](const EngineSettingsValues& v, const AppSettings&) { return U(v.Echo); }},
-    {"Delay", false, [](const EngineSettingsValues& v, const AppSettings&) { return U(v.Delay); }},
-    {"Decay", false, [](const EngineSettingsValues& v, const AppSettings&) { return U(v.Decay); }},
-    {"Bpf", false, [](const EngineSettingsValues& v, const AppSettings&) { return U(v.Bpf); }},
-    {"SilenceTime", false,
-     [](const EngineSettingsValues& v, const AppSettings&) { return U(v.SilenceTime); }},
-    {"peakThreshold", false,
-     [](const EngineSettingsValues& v, const AppSettings&) { return U(v.peakThreshold); }},
-    {"Reverse", false,
-     [](const EngineSettingsValues& v, const AppSettings&) { return U(v.Reverse); }},
-    {"oscilloDivisor", false,
-     [](const EngineSettingsValues& v, const AppSettings&) { return U(v.oscilloDivisor); }},
-    {"NumSettings", true,
-     [](const EngineSettingsValues&, const AppSettings& a) { return U(a.NumSettings); }},
-    {"CurSetting", true,
-     [](const EngineSettingsValues&, const AppSettings& a) { return U(a.CurSetting); }},
-    {"winx", true, [](const EngineSettingsValues&, const AppSettings& a) { return U(a.winx); }},
-    {"winy", true, [](const EngineSettingsValues&, const AppSettings& a) { return U(a.winy); }},
-};
+// The preset's values, then the product key's.
+const char* const kNames[] = {
+    "Speed",       "NThre",       "Echo",          "Delay",   "Decay",
+    "Bpf",         "SilenceTime", "peakThreshold", "Reverse", "oscilloDivisor",
+    "NumSettings", "CurSetting",  "winx",          "winy"};
+constexpr size_t kFirstAppName = 10;
+
+std::array<uint32_t, std::size(kNames)> Fields(const EngineSettingsValues& v,
+                                               const AppSettings& a) {
+  return {U(v.Speed),       U(v.NThre),       U(v.Echo),          U(v.Delay),   U(v.Decay),
+          U(v.Bpf),         U(v.SilenceTime), U(v.peakThreshold), U(v.Reverse), U(v.oscilloDivisor),
+          U(a.NumSettings), U(a.CurSetting),  U(a.winx),          U(a.winy)};
+}
 
 std::vector<uint8_t> Filled(size_t size, uint32_t pattern) {
   std::vector<uint8_t> bytes(size);
@@ -80,14 +59,6 @@ std::vector<uint8_t> Filled(size_t size, uint32_t pattern) {
     bytes[i] = static_cast<uint8_t>(pattern >> (8 * (i % 4)));
   }
   return bytes;
-}
-
-// What the field should hold after a start-up that took |pattern|.
-uint32_t Taken(const Name& n, uint32_t pattern) {
-  if (std::string(n.name) == "Speed") {
-    return U(HundredthsToSpeed(static_cast<int32_t>(pattern)));
-  }
-  return pattern;
 }
 
 void ExpectEngineInRange(const EngineSettingsValues& v) {
@@ -116,18 +87,17 @@ void RunEngine(testing::Rig& rig) {
 }
 
 TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
-  const EngineSettingsValues defaults = DefaultEngineSettings;
-  const AppSettings appDefaults{};
   const std::vector<ScreenRect> screen{{0, 0, 1024, 768}};
   int ran = 0;
-  for (const Name& n : kNames) {
+  for (size_t i = 0; i < std::size(kNames); ++i) {
+    const bool inApp = i >= kFirstAppName;
     for (const uint32_t type : kTypes) {
       for (const size_t size : kSizes) {
         for (const uint32_t pattern : kPatterns) {
-          SCOPED_TRACE(::testing::Message() << n.name << " type " << type << " size " << size
+          SCOPED_TRACE(::testing::Message() << kNames[i] << " type " << type << " size " << size
                                             << " pattern 0x" << std::hex << pattern);
           MemorySettingsStore store;
-          store.SetValue(n.app ? kProduct : kDefault, n.name, type, Filled(size, pattern));
+          store.SetValue(inApp ? kProduct : kDefault, kNames[i], type, Filled(size, pattern));
           // The loading engine is the applier, as in the program; the rig
           // with its ring is made only where there is something to run.
           EngineSettings settings;
@@ -140,16 +110,12 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
           presets.LoadSettingsAtStartup();
 
           const bool takes = size == 4 && (type == kStoredTypeBinary || type == kStoredTypeDword);
-          const uint32_t before = n.field(defaults, appDefaults);
-          EXPECT_EQ(n.field(settings.Load(), app), takes ? Taken(n, pattern) : before);
-          // The other fields stay at their defaults; the engine gets nothing
-          // it cannot use.
-          for (const Name& other : kNames) {
-            if (&other != &n) {
-              EXPECT_EQ(other.field(settings.Load(), app), other.field(defaults, appDefaults))
-                  << other.name;
-            }
+          // Only this field changes, and the engine gets nothing it cannot use.
+          auto expected = Fields(DefaultEngineSettings, AppSettings{});
+          if (takes) {
+            expected[i] = i == 0 ? U(HundredthsToSpeed(static_cast<int32_t>(pattern))) : pattern;
           }
+          EXPECT_EQ(Fields(settings.Load(), app), expected);
           ExpectEngineInRange(settings.Load());
           const WindowOrigin centred{341, 209};
           const WindowOrigin origin =
@@ -167,8 +133,8 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
           // Shut-down writes the value back as the four bytes it was taken
           // from, or replaces an unusable one with the field's own.
           presets.SaveSettingsAtShutdown();
-          if (takes && (n.app || app.NumSettings < 1)) {
-            const auto saved = store.GetValue(n.app ? kProduct : kDefault, n.name);
+          if (takes && (inApp || app.NumSettings < 1)) {
+            const auto saved = store.GetValue(inApp ? kProduct : kDefault, kNames[i]);
             ASSERT_TRUE(saved.has_value());
             EXPECT_EQ(saved->bytes, Filled(4, pattern));
           }

@@ -96,30 +96,31 @@ Bytes Stored(const MemorySettingsStore& store, const std::string& path, const st
   return v->bytes;
 }
 
-TEST(Presets, FirstRunKeepsDefaultsAndWritesEverythingInOrder) {
+TEST(Presets, FirstRunKeepsTheFieldsAndWritesEverythingInOrder) {
   MemorySettingsStore store;
   Session run(store);
+  run.app = {3, 2, 40, 50};
+  run.settings.Store(kCustom);
   run.presets.LoadSettingsAtStartup();
-  EXPECT_EQ(run.settings.Load(), DefaultEngineSettings);
-  EXPECT_EQ(run.app.NumSettings, 0);
+  EXPECT_EQ(run.settings.Load(), kCustom);
+  EXPECT_EQ(run.app.NumSettings, 0) << "no count: the default preset";
+  EXPECT_EQ(run.app.CurSetting, 2);
+  EXPECT_EQ(run.app.winx, 40);
+  EXPECT_EQ(run.app.winy, 50);
   EXPECT_EQ(run.applier.calls, 1);
+  EXPECT_EQ(store.Journal(),
+            (std::vector<std::string>{"open-read " + kProduct, "open-read " + kDefault}));
   EXPECT_EQ(store.KeyCount(), 0U) << "loading must not create keys";
 
   run.app.winx = 312;
+  run.app.winy = -1234;
   store.ClearJournal();
   run.presets.SaveSettingsAtShutdown();
-
   EXPECT_EQ(store.Journal(), Journal("put"));
-
-  EXPECT_EQ(Stored(store, kProduct, "NumSettings"), Bytes({0, 0, 0, 0}));
-  EXPECT_EQ(Stored(store, kProduct, "CurSetting"), Bytes({0, 0, 0, 0}));
   EXPECT_EQ(Stored(store, kProduct, "winx"), Bytes({0x38, 0x01, 0, 0}));
   EXPECT_EQ(Stored(store, kProduct, "winy"), Bytes({0x2E, 0xFB, 0xFF, 0xFF}));
-  EXPECT_EQ(Stored(store, kDefault, "Speed"), Bytes({100, 0, 0, 0}));
-  EXPECT_EQ(Stored(store, kDefault, "Decay"), Bytes({0xCD, 0xCC, 0xCC, 0x3E}));
-  EXPECT_EQ(Stored(store, kDefault, "oscilloDivisor"), Bytes({0x00, 0x80, 0, 0}));
-  EXPECT_EQ(Stored(store, kDefault, "peakThreshold"), Bytes({0x00, 0x10, 0, 0}));
-  EXPECT_EQ(store.ValueCount(kDefault), 10U);
+  EXPECT_EQ(Stored(store, kDefault, "Speed"), Bytes({137, 0, 0, 0}));
+  EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(Bits(0.63F)));
 }
 
 TEST(Presets, ReadsInTheStoredOrderAndAppliesAfterLoading) {
@@ -136,7 +137,7 @@ TEST(Presets, ReadsInTheStoredOrderAndAppliesAfterLoading) {
   EXPECT_EQ(run.app.winx, -1234) << "a missing value keeps its field";
 }
 
-TEST(Presets, EverySliderSpeedAndKnobDecayRoundTripsBitForBit) {
+TEST(Presets, EverySliderSpeedRoundTripsBitForBit) {
   for (int32_t p = 50; p <= 220; ++p) {
     MemorySettingsStore store;
     Session saver(store);
@@ -151,88 +152,43 @@ TEST(Presets, EverySliderSpeedAndKnobDecayRoundTripsBitForBit) {
     ASSERT_EQ(loader.applier.calls, 0) << "a plain load does not apply";
     EXPECT_EQ(Bits(loader.settings.Speed.load()), Bits(slider)) << p;
   }
-  std::vector<float> decays{0.0F, -0.0F, 1e-45F, 3.4e38F};
-  for (int32_t v = 0; v <= 100; ++v) {
-    decays.push_back(static_cast<float>(v) * 0.01F);  // what the decay knob sets
-  }
-  for (const float decay : decays) {
-    MemorySettingsStore store;
-    Session saver(store);
-    saver.settings.Decay = decay;
-    saver.presets.SavePreset("x");
-    Session loader(store);
-    loader.presets.LoadPreset("x");
-    EXPECT_EQ(Bits(loader.settings.Decay.load()), Bits(decay)) << decay;
-  }
 }
 
 TEST(Presets, SpeedHundredthsRoundToNearestAndSaturate) {
   const std::pair<uint32_t, int32_t> cases[] = {
-      {Bits(0.7F), 70},         {Bits(0.125F), 13},  // halves away from zero
-      {Bits(-0.125F), -13},     {Bits(-1.234F), -123},    {Bits(1e7F), 1000000000},
-      {Bits(3e7F), INT32_MAX},  {Bits(-3e7F), INT32_MIN}, {0x7F800000U, INT32_MAX},
-      {0xFF800000U, INT32_MIN}, {0x7FC00000U, 0},
-  };
+      {Bits(0.7F), 70},         {Bits(0.125F), 13},       {Bits(-0.125F), -13},
+      {Bits(1e7F), 1000000000}, {Bits(3e7F), INT32_MAX},  {Bits(-3e7F), INT32_MIN},
+      {0x7F800000U, INT32_MAX}, {0xFF800000U, INT32_MIN}, {0x7FC00000U, 0}};
   for (auto [bits, hundredths] : cases) {
     EXPECT_EQ(SpeedToHundredths(std::bit_cast<float>(bits)), hundredths) << std::hex << bits;
   }
 }
 
-TEST(Presets, ValuesNotExactlyFourBinaryBytesCountAsMissing) {
+TEST(Presets, UnchangedHostileValuesWriteBackTheirBytesChangedOnesConvertSafely) {
   MemorySettingsStore store;
   StorePreset(store, kDefault, kCustom);
-  store.SetValue(kDefault, "Speed", kStoredTypeBinary, {0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x22});
-  store.SetValue(kDefault, "NThre", kStoredTypeBinary, {0x01, 0x02});
-  store.SetValue(kDefault, "Echo", kStoredTypeBinary, {});
-  store.SetValue(kDefault, "Delay", kStoredTypeBinary, Bytes(8, 0x7F));
-  store.SetValue(kDefault, "Decay", 1 /* string */, {'a', 'b', 'c', 0});
-  store.SetValue(kDefault, "Bpf", kStoredTypeDword, Le(2020));  // same layout: taken
-  store.SetValue(kProduct, "winx", kStoredTypeBinary, Bytes(16, 0xAA));
-  store.SetValue(kProduct, "winy", kStoredTypeBinary, {0x05, 0x00, 0x00});
-
+  store.SetValue(kDefault, "Speed", kStoredTypeBinary, Le(INT32_MAX));
+  store.SetValue(kDefault, "Decay", kStoredTypeBinary, Le(0x7F800001U));  // signalling NaN
   Session run(store);
-  run.app.winx = 10;
-  run.app.winy = 20;
-  run.presets.LoadSettingsAtStartup();
+  run.presets.LoadPreset("def_settings");
+  run.settings.Echo = 1;  // the user changed something else
+  run.presets.SavePreset("def_settings");
+  EXPECT_EQ(Stored(store, kDefault, "Speed"), Le(INT32_MAX));
+  EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(0x7F800001U));
+  EXPECT_EQ(Stored(store, kDefault, "Echo"), Le(1));
 
-  EngineSettingsValues expected = kCustom;
-  expected.Speed = DefaultEngineSettings.Speed;
-  expected.NThre = DefaultEngineSettings.NThre;
-  expected.Echo = DefaultEngineSettings.Echo;
-  expected.Delay = DefaultEngineSettings.Delay;
-  expected.Decay = DefaultEngineSettings.Decay;
-  expected.Bpf = 2020;
-  EXPECT_EQ(run.settings.Load(), expected);
-  EXPECT_EQ(run.app.winx, 10);
-  EXPECT_EQ(run.app.winy, 20);
-}
-
-TEST(Presets, HostileStoredValuesAreTakenAndWrittenBackUnchanged) {
-  MemorySettingsStore store;
-  StoreApp(store, 0, 0);
-  StorePreset(store, kDefault, kCustom);
-  const Bytes speeds[] = {Le(INT32_MAX), Le(INT32_MIN), Le(-5), Le(0)};
-  const uint32_t decays[] = {0x7F800001U /* signalling NaN */, 0xFFC12345U /* NaN payload */,
-                             0x7F800000U, 0x80000000U};
-  for (size_t i = 0; i < 4; ++i) {
-    store.SetValue(kDefault, "Speed", kStoredTypeBinary, speeds[i]);
-    store.SetValue(kDefault, "Decay", kStoredTypeBinary, Le(decays[i]));
-    store.SetValue(kDefault, "Delay", kStoredTypeBinary, Le(INT32_MAX));
-    store.SetValue(kDefault, "NThre", kStoredTypeBinary, Le(INT32_MIN));
-    store.SetValue(kProduct, "winx", kStoredTypeBinary, Le(INT32_MIN));
-
-    Session run(store);
-    run.presets.LoadSettingsAtStartup();
-    EXPECT_EQ(run.settings.Delay.load(), INT32_MAX);
-    run.settings.Echo = 1;  // the user changed something else
-    run.presets.SaveSettingsAtShutdown();
-
-    EXPECT_EQ(Stored(store, kDefault, "Speed"), speeds[i]) << i;
-    EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(decays[i])) << i;
-    EXPECT_EQ(Stored(store, kDefault, "Delay"), Le(INT32_MAX));
-    EXPECT_EQ(Stored(store, kDefault, "NThre"), Le(INT32_MIN));
-    EXPECT_EQ(Stored(store, kDefault, "Echo"), Le(1));
-    EXPECT_EQ(Stored(store, kProduct, "winx"), Le(INT32_MIN));
+  const struct {
+    float speed, decay;
+    int32_t hundredths;
+  } cases[] = {{1.5F, 0.2F, 150},
+               {std::bit_cast<float>(0x7FC00000U), std::bit_cast<float>(0x7FC00000U), 0},
+               {-1e30F, 0.0F, INT32_MIN}};
+  for (const auto& c : cases) {
+    run.settings.Speed = c.speed;
+    run.settings.Decay = c.decay;
+    run.presets.SavePreset("def_settings");
+    EXPECT_EQ(Stored(store, kDefault, "Speed"), Le(c.hundredths)) << c.speed;
+    EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(Bits(c.decay))) << c.speed;
   }
 }
 
@@ -246,29 +202,6 @@ TEST(Presets, SignallingNaNQuietenedInTheFieldStillSavesItsStoredBits) {
   run.settings.Decay = std::bit_cast<float>(0x7FC12345U);
   run.presets.SavePreset("def_settings");
   EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(0x7F812345U));
-}
-
-TEST(Presets, ChangedHostileFieldsAreConvertedSafely) {
-  MemorySettingsStore store;
-  store.SetValue(kDefault, "Speed", kStoredTypeBinary, Le(INT32_MAX));
-  store.SetValue(kDefault, "Decay", kStoredTypeBinary, Le(0x7FC00000U));
-  Session run(store);
-  run.presets.LoadPreset("def_settings");
-  run.settings.Speed = 1.5F;  // the user moved the slider
-  run.settings.Decay = 0.2F;  // and the knob
-  run.presets.SavePreset("def_settings");
-  EXPECT_EQ(Stored(store, kDefault, "Speed"), Le(150));
-  EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(Bits(0.2F)));
-
-  // Values the program never produces itself still save without harm.
-  run.settings.Speed = std::bit_cast<float>(0x7FC00000U);
-  run.settings.Decay = std::bit_cast<float>(0x7FC00000U);
-  run.presets.SavePreset("def_settings");
-  EXPECT_EQ(Stored(store, kDefault, "Speed"), Le(0));
-  EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(0x7FC00000U));
-  run.settings.Speed = -1e30F;
-  run.presets.SavePreset("def_settings");
-  EXPECT_EQ(Stored(store, kDefault, "Speed"), Le(INT32_MIN));
 }
 
 struct BranchCase {
@@ -317,22 +250,6 @@ TEST(Presets, StartupAndShutdownChooseThePresetFromNumAndCurSetting) {
     EXPECT_EQ(Stored(store, kProduct, "NumSettings"), Le(c.num));
     EXPECT_EQ(Stored(store, kProduct, "CurSetting"), Le(c.cur));
   }
-}
-
-TEST(Presets, AbsentKeysLeaveValuesAndFallBackToTheDefaultPreset) {
-  MemorySettingsStore store;
-  Session run(store);
-  run.app = {3, 2, 40, 50};
-  run.settings.Store(kCustom);
-  run.presets.LoadSettingsAtStartup();
-  EXPECT_EQ(run.app.NumSettings, 0);
-  EXPECT_EQ(run.app.CurSetting, 2);
-  EXPECT_EQ(run.app.winx, 40);
-  EXPECT_EQ(run.app.winy, 50);
-  EXPECT_EQ(run.settings.Load(), kCustom);
-  const std::vector<std::string> expected{"open-read " + kProduct, "open-read " + kDefault};
-  EXPECT_EQ(store.Journal(), expected);
-  EXPECT_EQ(run.applier.calls, 1);
 }
 
 TEST(Presets, NumberedPresetsOutsideOneToNumSettingsTouchNothing) {
