@@ -395,23 +395,36 @@ bool ParseWav(std::span<const uint8_t> bytes, std::vector<int16_t>& samples, std
   return false;
 }
 
-bool ReadWavFile(const char* path, std::vector<int16_t>& samples, std::string& error) {
-  samples.clear();
-  error.clear();
+namespace {
+
+// Null, with the reason in |error|, when the file cannot be opened.
+std::FILE* OpenForReading(const char* path, std::string& error) {
   if (path == nullptr) {
-    return Fail(error, "no file name");
+    Fail(error, "no file name");
+    return nullptr;
   }
   std::FILE* f = std::fopen(path, "rb");
   if (f == nullptr) {
-    return Fail(error, std::string("cannot open: ") + std::strerror(errno));
+    Fail(error, std::string("cannot open: ") + std::strerror(errno));
   }
+  return f;
+}
+
+// Reads the rest of |f| and parses it as a whole; closes |f|.
+bool ReadWholeWav(std::FILE* f, std::vector<int16_t>& samples, std::string& error) {
   std::vector<uint8_t> bytes;
   const bool ok = ReadAllBytes(f, bytes, error);
   std::fclose(f);
-  if (!ok) {
-    return false;
-  }
-  return ParseWav(bytes, samples, error);
+  return ok && ParseWav(bytes, samples, error);
+}
+
+}  // namespace
+
+bool ReadWavFile(const char* path, std::vector<int16_t>& samples, std::string& error) {
+  samples.clear();
+  error.clear();
+  std::FILE* f = OpenForReading(path, error);
+  return f != nullptr && ReadWholeWav(f, samples, error);
 }
 
 WavFileReader::WavFileReader(size_t bufferSamples)
@@ -425,19 +438,13 @@ WavFileReader::~WavFileReader() {
 
 bool WavFileReader::Open(const char* path, bool wholeInMemory, std::string& error) {
   error.clear();
-  if (path == nullptr) {
-    return Fail(error, "no file name");
-  }
-  std::FILE* f = std::fopen(path, "rb");
+  std::FILE* f = OpenForReading(path, error);
   if (f == nullptr) {
-    return Fail(error, std::string("cannot open: ") + std::strerror(errno));
+    return false;
   }
   uint64_t size = 0;
   if (wholeInMemory || !SeekableSize(f, size)) {
-    std::vector<uint8_t> bytes;
-    const bool ok = ReadAllBytes(f, bytes, error);
-    std::fclose(f);
-    if (!ok || !ParseWav(bytes, whole_, error)) {
+    if (!ReadWholeWav(f, whole_, error)) {
       return false;
     }
     count_ = whole_.size();
