@@ -1,6 +1,7 @@
 #include "core/kernel_handle_win.h"
 
 #include <atomic>
+#include <utility>
 
 namespace mimicore {
 
@@ -11,6 +12,9 @@ std::atomic<int32_t> g_live{0};
 int32_t LiveKernelHandles() { return g_live.load(); }
 
 void KernelHandle::Reset(HANDLE handle) {
+  if (handle == handle_) {
+    return;  // closing it would leave this guard holding a dead handle
+  }
   if (handle_ != nullptr) {
     CloseHandle(handle_);
     g_live.fetch_sub(1);
@@ -22,12 +26,10 @@ void KernelHandle::Reset(HANDLE handle) {
 }
 
 HANDLE KernelHandle::Release() {
-  HANDLE handle = handle_;
   if (handle_ != nullptr) {
     g_live.fetch_sub(1);
   }
-  handle_ = nullptr;
-  return handle;
+  return std::exchange(handle_, nullptr);
 }
 
 }  // namespace mimicore
