@@ -1,4 +1,4 @@
-// Small fakes that let a test drive the engine block by block.
+// Fakes that let a test drive the engine block by block.
 #pragma once
 
 #include <cstdint>
@@ -6,51 +6,40 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/platform.h"
 #include "engine/voice_engine.h"
 
 namespace mimicore::testing {
 
-class FakeClock final : public Clock {
- public:
+struct FakeClock final : Clock {
   uint32_t NowMs() override { return now; }
   uint32_t now = 1000;
 };
 
-class CollectingSink final : public PlaybackSink {
- public:
+struct Sinks final : PlaybackSink, DisplaySink {
   bool Write(const void* bytes, uint32_t count) override {
     const auto* s = static_cast<const int16_t*>(bytes);
     samples.insert(samples.end(), s, s + count / 2);
     ++writes;
-    lastCount = count;
     return true;
   }
-  std::vector<int16_t> samples;
-  int writes = 0;
-  uint32_t lastCount = 0;
-};
-
-class FrameSink final : public DisplaySink {
- public:
   void OnFrame(const DisplayFrame& f) override {
     last = f;
     ++frames;
   }
+  std::vector<int16_t> samples;
+  int writes = 0;
   DisplayFrame last;
   int frames = 0;
 };
 
-// Both threads may apply settings (the capture thread while calibrating), so
-// the fake takes a lock as a real view's hand-over would. |onShow| lets a
-// test act at that instant, as the window thread might.
-class FakeControls final : public ControlsView {
- public:
+// Locks as a real view's hand-over would (both threads may apply settings);
+// |onShow| acts at that instant, as the window thread might.
+struct FakeControls final : ControlsView {
   void ShowSettings(const ControlPositions& p) override {
     if (onShow) {
       onShow();
     }
-    std::lock_guard<std::mutex> lock(mutex);
+    const std::lock_guard<std::mutex> lock(mutex);
     last = p;
     ++calls;
   }
@@ -60,43 +49,43 @@ class FakeControls final : public ControlsView {
   int calls = 0;
 };
 
-// An engine with its fakes; each Block() advances the clock by |stepMs|.
+// A block whose mean absolute value is |amplitude| (alternating sign).
+inline std::vector<int16_t> Square(int16_t amplitude, uint32_t n = 880) {
+  std::vector<int16_t> v(n, amplitude);
+  for (uint32_t i = 1; i < n; i += 2) {
+    v[i] = int16_t(-amplitude);
+  }
+  return v;
+}
+
+// An engine with its fakes; each block advances the clock by |stepMs|.
 struct Rig {
   EngineSettings settings;
   StatusDisplay status;
   FakeClock clock;
-  CollectingSink sink;
-  FrameSink frames;
+  Sinks sink;
   FakeControls controls;
-  VoiceEngine engine{settings, status, clock, &sink, &frames, &controls};
+  VoiceEngine engine{settings, status, clock, &sink, &sink, &controls};
   uint32_t stepMs = 20;
 
   Rig() { engine.AllocateRing(); }
-
   void Block(std::vector<int16_t> samples) {
     engine.OnCaptureBlock(samples.data(), uint32_t(samples.size() * 2));
     clock.now += stepMs;
   }
-  void Block(int16_t value) { Block(std::vector<int16_t>(880, value)); }
-  // Quiet blocks until nothing is recording, playing or waiting to play.
-  int Drain(int maxBlocks = 20000) {
-    int n = 0;
-    while (n < maxBlocks &&
-           (engine.Recording() || engine.Playing() || engine.Ring().PendingBytes() != 0)) {
-      Block(int16_t{0});
-      ++n;
+  void Blocks(int16_t amplitude, int count = 1) {
+    for (int i = 0; i < count; ++i) {
+      Block(Square(amplitude));
     }
-    return n;
+  }
+  // Quiet blocks until nothing is recording, playing or waiting to play.
+  void Drain() {
+    for (int n = 0;
+         n < 20000 && (engine.Recording() || engine.Playing() || engine.Ring().PendingBytes() != 0);
+         ++n) {
+      Blocks(0);
+    }
   }
 };
-
-// A block whose mean absolute value is |amplitude| (alternating sign).
-inline std::vector<int16_t> Square(int16_t amplitude, uint32_t n = 880) {
-  std::vector<int16_t> v(n);
-  for (uint32_t i = 0; i < n; ++i) {
-    v[i] = (i % 2 == 0) ? amplitude : int16_t(-amplitude);
-  }
-  return v;
-}
 
 }  // namespace mimicore::testing

@@ -1,258 +1,412 @@
+// Each test works in a folder of its own: ctest runs them in parallel.
 #include "tools/render/render.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
-#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <numbers>
-#include <optional>
+#include <random>
 #include <sstream>
-#include <utility>
 
-#include "audio/wav_file.h"
-#include "engine/take_ring.h"
-#include "support.h"
+#include "audio/take_export.h"
 
 namespace mimicore {
 namespace {
 
-using testing::Chunk;
-using testing::DataChunk;
-using testing::FmtBody;
-using testing::PcmFmt;
-using testing::Riff;
-using testing::RunTool;
-using testing::ScratchDir;
-using testing::ToolRun;
-using testing::WriteBytes;
 namespace fs = std::filesystem;
-
+using Bytes = std::vector<uint8_t>;
+using Samples = std::vector<int16_t>;
 constexpr size_t kBlock = 880;
 
-std::vector<int16_t> Samples(const fs::path& path) {
-  std::vector<int16_t> s;
+fs::path Scratch() {
+  const fs::path dir = fs::path(MIMICORE_RENDER_SCRATCH) /
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+struct ToolRun {
+  int rc;
+  std::string out, err;
+};
+ToolRun Render(std::vector<std::string> args, render::IoBlockSizes io = {}) {
+  std::vector<const char*> argv = {"mimicore-render"};
+  for (const std::string& a : args) {
+    argv.push_back(a.c_str());
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  const int rc = render::RunRender(int(argv.size()), argv.data(), out, err, io);
+  return {rc, out.str(), err.str()};
+}
+
+Bytes ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+Samples Read(const fs::path& path) {
+  Samples s;
   std::string error;
   EXPECT_TRUE(ReadWavFile(path.string().c_str(), s, error)) << path << ": " << error;
   return s;
 }
 
-void Save(const fs::path& path, const std::vector<int16_t>& s) {
-  ASSERT_TRUE(WriteWavFile(path.string().c_str(), s.data(), uint32_t(s.size())));
+void Put32(Bytes& b, size_t at, uint64_t v) {
+  for (size_t i = 0; i < 4; ++i) {
+    b[at + i] = uint8_t(v >> (8 * i));
+  }
 }
-
-bool Silent(std::vector<int16_t>::const_iterator from, std::vector<int16_t>::const_iterator to) {
-  return std::all_of(from, to, [](int16_t v) { return v == 0; });
-}
-
-// Sine bursts over digital silence: every burst block is far above the
-// default threshold, every other block at level 0.
-std::vector<int16_t> Bursts(size_t blocks, const std::vector<std::pair<size_t, size_t>>& on) {
-  std::vector<int16_t> s(blocks * kBlock, 0);
-  for (const auto& [first, last] : on) {
-    for (size_t i = first * kBlock; i < (last + 1) * kBlock; ++i) {
-      s[i] = int16_t(8000.0 * std::sin(2.0 * std::numbers::pi * 440.0 * double(i) / 44100.0));
+// A chunk: id, size (the body's or |declared|), body and pad byte; the
+// values of |le| little-endian in 1, 2 or 4 bytes.
+Bytes Chunk(const char* id, std::vector<std::pair<uint32_t, int>> le, int64_t declared = -1) {
+  Bytes c(id, id + 4);
+  for (auto [v, n] : le) {
+    for (int i = 0; i < n; ++i) {
+      c.push_back(uint8_t(v >> (8 * i)));
     }
   }
-  return s;
+  const size_t size = c.size() - 4;
+  c.insert(c.begin() + 4, 4, 0);
+  Put32(c, 4, declared >= 0 ? uint64_t(declared) : size);
+  if (size % 2 != 0) {
+    c.push_back(0);
+  }
+  return c;
+}
+Bytes Fmt(uint32_t tag = 1, uint32_t channels = 1, uint32_t rate = 44100, uint32_t bits = 16) {
+  return Chunk("fmt ", {{tag, 2},
+                        {channels, 2},
+                        {rate, 4},
+                        {rate * channels * bits / 8, 4},
+                        {channels * bits / 8, 2},
+                        {bits, 2}});
+}
+Bytes Data(const Samples& s) {
+  std::vector<std::pair<uint32_t, int>> le;
+  for (const int16_t v : s) {
+    le.emplace_back(uint16_t(v), 2);
+  }
+  return Chunk("data", le);
+}
+Bytes Riff(const std::vector<Bytes>& chunks, const char* form = "WAVE") {
+  Bytes f = Chunk("RIFF", {{0, 0}});
+  f.insert(f.end(), form, form + 4);
+  for (const Bytes& c : chunks) {
+    f.insert(f.end(), c.begin(), c.end());
+  }
+  Put32(f, 4, f.size() - 8);
+  return f;
 }
 
-const char* const kDone1 = "done takes=1 input-blocks=100 blocks=";
+// 440 Hz bursts on the blocks [first, last] of |on| over faint noise, and
+// |extra| samples after the last whole block.
+fs::path Input(const fs::path& dir, size_t blocks, std::vector<std::pair<size_t, size_t>> on,
+               size_t extra = 0) {
+  Samples s(blocks * kBlock + extra, 0);
+  std::mt19937 rng(3);
+  for (size_t i = 0; i < s.size(); ++i) {
+    const bool loud = std::any_of(on.begin(), on.end(), [&](auto r) {
+      return i / kBlock >= r.first && i / kBlock <= r.second;
+    });
+    s[i] = int16_t(loud ? 8000.0 * std::sin(2.0 * std::numbers::pi * 440.0 * double(i) / 44100.0)
+                        : double(int(rng() % 41) - 20));
+  }
+  const fs::path path = dir / "in.wav";
+  EXPECT_TRUE(WriteWavFile(path.string().c_str(), s.data(), uint32_t(s.size())));
+  return path;
+}
 
-TEST(RenderTakes, EachTakeIsSavedWhenItEndsOnTheBlockClock) {
-  const fs::path dir = ScratchDir();
-  const std::vector<int16_t> input = Bursts(200, {{10, 29}, {130, 139}});
-  ASSERT_NO_FATAL_FAILURE(Save(dir / "in.wav", input));
-  const ToolRun run = RunTool({(dir / "in.wav").string(), "-o", (dir / "out.wav").string(),
-                               "--takes", (dir / "takes").string()});
-  ASSERT_EQ(run.rc, 0) << run.err;
-  // Block 29 is at 578 ms; the first block at least 600 ms later is block
-  // 60 (1197 ms; block 59 is at 1177 ms). Likewise 139 (2773 ms) -> 170.
-  // The second take plays on blocks 170..209; nothing is left after it.
+// Runs |fn| with every file limited to |bytes|, as on a nearly full disk.
+void WithFileSizeLimit(rlim_t bytes, const std::function<void()>& fn) {
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = bytes;
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  fn();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+}
+
+TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
+  const fs::path dir = Scratch();
+  const Samples input = Read(Input(dir, 200, {{10, 29}, {130, 139}}));
+  const ToolRun run = Render(
+      {(dir / "in.wav").string(), "-o", (dir / "out.wav").string(), "--takes", dir.string()});
+  // Block 29 ends at 578 ms, the first block 600 ms later is 60; 139 -> 170.
   EXPECT_EQ(run.out,
             "take 1 begin=10 end=60 samples=44000\ntake 2 begin=130 end=170 samples=35200\n"
             "done takes=2 input-blocks=200 blocks=210 played-blocks=90 unplayed-samples=0\n");
-
-  const std::vector<int16_t> first = Samples(dir / "takes" / "take-001.wav");
-  const std::vector<int16_t> second = Samples(dir / "takes" / "take-002.wav");
-  ASSERT_EQ(first.size() + second.size(), 90 * kBlock);
+  const Samples first = Read(dir / "take-001.wav");
+  const Samples second = Read(dir / "take-002.wav");
   EXPECT_TRUE(std::equal(first.begin(), first.end(), input.begin() + 10 * kBlock));
   EXPECT_TRUE(std::equal(second.begin(), second.end(), input.begin() + 130 * kBlock));
-  EXPECT_EQ(render::BlockTickMs(2205), 44000U);
+  Samples speaker(210 * kBlock, 0);  // silent but for each take once, when it ends
+  std::copy(first.begin(), first.end(), speaker.begin() + 60 * kBlock);
+  std::copy(second.begin(), second.end(), speaker.begin() + 170 * kBlock);
+  EXPECT_EQ(Read(dir / "out.wav"), speaker);
 
-  // The speaker stays silent until a take ends, then plays it once, sample
-  // for sample, and is silent again.
-  const std::vector<int16_t> speaker = Samples(dir / "out.wav");
-  ASSERT_EQ(speaker.size(), 210 * kBlock);
-  const auto playedFirst = speaker.begin() + 60 * kBlock;
-  const auto playedSecond = speaker.begin() + 170 * kBlock;
-  EXPECT_TRUE(Silent(speaker.begin(), playedFirst));
-  EXPECT_TRUE(std::equal(first.begin(), first.end(), playedFirst));
-  EXPECT_TRUE(Silent(playedFirst + std::ptrdiff_t(first.size()), playedSecond));
-  EXPECT_TRUE(std::equal(second.begin(), second.end(), playedSecond));
+  const std::string in = Input(dir, 100, {{10, 29}}).string();
+  const std::pair<std::vector<std::string>, std::string> flags[] = {
+      {{in, "--threshold", "0"},  // every block is voice: the take never ends
+       "take 1 begin=0 end=none samples=3604480 still-recording lost=88000\n"},
+      {{in, "--speed", "2.20"}, "take 1 begin=10 end=60 samples=20000\n"},
+      {{in, "--silence", "200"}, "take 1 begin=10 end=39 samples=25520\n"},
+      {{in, "--peak", "40000"}, "done takes=0"},  // level 12 of 40000
+      {{in, "--peak", "40000", "--threshold", "10"}, "take 1 begin=10 end=60 samples=44000\n"},
+      {{in, "--bpf", "2000"}, "done takes=0"},  // far from the tone
+      {{in, "--silence", "-5", "--delay", "-1", "--speed", "-1", "--echo"}, "take 1 begin=10 "},
+  };
+  for (const auto& [args, report] : flags) {
+    EXPECT_EQ(Render(args).out.rfind(report, 0), 0U) << args[1] << ": " << report;
+  }
 }
 
-TEST(RenderTakes, FlagsSteerTheEngine) {
-  const fs::path dir = ScratchDir();
-  const std::vector<int16_t> input = Bursts(100, {{10, 29}});
-  const std::string in = (dir / "in.wav").string();
-  ASSERT_NO_FATAL_FAILURE(Save(in, input));
-  const std::string none = "done takes=0 input-blocks=100 blocks=100 played-blocks=0 ";
-  const std::string plain = "take 1 begin=10 end=60 samples=44000\n" + std::string(kDone1) +
-                            "110 played-blocks=50 unplayed-samples=0\n";
+// Bad input exits 2 naming the file, a bad command line with the usage, an
+// output that cannot be written 1 before anything is rendered.
+TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
+  const fs::path dir = Scratch();
+  const std::string in = Input(dir, 3, {}).string();
+  const std::string text = (dir / "text.wav").string();
+  WriteBytes(text, {'h', 'i', '\n'});
+  const std::string speaker = (dir / "speaker.wav").string();
   const struct {
-    std::vector<std::string> flags;
-    std::string report;
+    std::vector<std::string> args;
+    int rc;
+    std::string says;
   } cases[] = {
-      // The speed resamples the take but leaves the decision alone.
-      {{"--speed", "2.20"},
-       "take 1 begin=10 end=60 samples=20000\n" + std::string(kDone1) + "100 played-blocks=23 "},
-      // 578 + 200 ms: block 39 (778 ms).
-      {{"--silence", "200"},
-       "take 1 begin=10 end=39 samples=25520\n" + std::string(kDone1) + "100 played-blocks=29 "},
-      // A mean of 5093 on a scale of 40000 is level 12: below 40, above 10.
-      {{"--peak", "40000"}, none},
-      {{"--peak", "40000", "--threshold", "10"}, plain},
-      // Far from the tone's 440 Hz the band-pass leaves too little for voice.
-      {{"--bpf", "2000"}, none},
+      {{(dir / "none.wav").string(), "-o", speaker}, 2, (dir / "none.wav: cannot open").string()},
+      {{text, "-o", speaker}, 2, text + ": not a RIFF file"},
+      {{"/dev/zero", "-o", speaker}, 2, "/dev/zero: empty file"},
+      {{in, "--bogus"}, 2, "usage: mimicore-render INPUT.wav"},
+      {{in, "--speed"}, 2, "usage:"},
+      {{in, "--takes", "--echo"}, 2, "usage:"},
+      {{in, "--speed", "0.5x"}, 2, "usage:"},
+      {{in, "--speed", "1e40"}, 2, "usage:"},
+      {{in, "--decay", "nan"}, 2, "usage:"},
+      {{in, "--silence", "99999999999"}, 2, "usage:"},
+      {{in, in}, 2, "usage:"},
+      {{in, "-o", (dir / "no-dir" / "out.wav").string()}, 1, "no-dir/out.wav"},
+      {{in, "--takes", in}, 1, in},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> args = {in};
-    args.insert(args.end(), c.flags.begin(), c.flags.end());
-    const ToolRun run = RunTool(args);
-    EXPECT_EQ(run.rc, 0) << run.err;
-    EXPECT_EQ(run.out.rfind(c.report, 0), 0U) << c.flags[0] << ":\n" << run.out;
+    const ToolRun run = Render(c.args);
+    EXPECT_EQ(run.rc, c.rc) << c.says;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_TRUE(c.says[0] != '/' || std::count(run.err.begin(), run.err.end(), '\n') == 1);
+    EXPECT_EQ(run.out, "") << c.says;
+    EXPECT_FALSE(fs::exists(speaker)) << c.says;
   }
-
-  // Near it, the band-pass rewrites what is recorded.
-  ToolRun run = RunTool({in, "--bpf", "440", "--takes", (dir / "bpf").string()});
-  EXPECT_EQ(run.out, plain);
-  const std::vector<int16_t> take = Samples(dir / "bpf" / "take-001.wav");
-  ASSERT_EQ(take.size(), 50 * kBlock);
-  EXPECT_FALSE(std::equal(take.begin(), take.end(), input.begin() + 10 * kBlock));
-
-  // A delay setting of 100 brings the echo's first repeat 8820 samples in.
-  run = RunTool(
-      {in, "--echo", "--delay", "100", "--decay", "0.5", "--takes", (dir / "echo").string()});
-  EXPECT_EQ(run.out, plain);
-  const std::vector<int16_t> echoed = Samples(dir / "echo" / "take-001.wav");
-  const auto heard = input.begin() + 10 * kBlock;
-  ASSERT_EQ(echoed.size(), 50 * kBlock);
-  EXPECT_TRUE(std::equal(echoed.begin(), echoed.begin() + 8820, heard));
-  EXPECT_NE(echoed[8820], heard[8820]);
+  EXPECT_EQ(Read(in).size(), 3 * kBlock) << "the input survives";
 }
 
-TEST(RenderTakes, TakeStillRecordingAtTheLimitIsSavedAsTheWholeRing) {
-  // Threshold 0: every block is voice, so the take never ends and the
-  // trailing silence runs to its limit, by then more than the ring holds.
-  const fs::path dir = ScratchDir();
-  ASSERT_NO_FATAL_FAILURE(Save(dir / "in.wav", Bursts(10, {{2, 3}})));
-  const ToolRun run =
-      RunTool({(dir / "in.wav").string(), "--threshold", "0", "--takes", (dir / "takes").string()});
-  ASSERT_EQ(run.rc, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "take 1 begin=0 end=none samples=3604480 still-recording lost=8800\n"
-            "done takes=1 input-blocks=10 blocks=4106 played-blocks=0 unplayed-samples=3604480\n");
-  EXPECT_EQ(fs::file_size(dir / "takes" / "take-001.wav"), 44U + 2U * kRingSamples);
-}
-
-TEST(RenderCommandLine, BadInputExitsTwoWithOneLineNamingTheProblem) {
-  const fs::path dir = ScratchDir();
-  const auto data = DataChunk(std::vector<int16_t>(2000, 100));
-  auto cut = Riff({PcmFmt(), data});
-  cut.resize(cut.size() - 100);
-  std::vector<uint8_t> shortFmt = FmtBody(1, 1, 44100, 16);
-  shortFmt.resize(10);
-  struct Case {
-    const char* name;
-    std::optional<std::vector<uint8_t>> bytes;  // none: the file does not exist
-    const char* expected;
+// Whatever the pieces read and written, and wherever the outputs lie (over
+// the input, among the takes), the bytes are those of a run in one piece.
+TEST(Render, OutputsAreTheSameBytesWhateverThePiecesAndPlaces) {
+  const fs::path dir = Scratch();
+  const fs::path input = Input(dir, 200, {{10, 29}, {120, 134}}, 123);
+  const auto render = [&](const fs::path& base, const char* inAt, const char* speakerAt,
+                          render::IoBlockSizes io) {
+    fs::create_directories(base / "takes");
+    fs::copy_file(input, base / inAt);
+    const ToolRun run =
+        Render({(base / inAt).string(), "-o", (base / speakerAt).string(), "--takes",
+                (base / "takes").string(), "--echo", "--speed", "0.73", "--bpf", "440"},
+               io);
+    return std::tuple(run.rc, run.out, ReadBytes(base / speakerAt),
+                      ReadBytes(base / "takes/take-001.wav"),
+                      ReadBytes(base / "takes/take-002.wav"));
   };
-  const std::vector<Case> cases = {
-      {"missing", std::nullopt, "cannot open"},
-      {"text", std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', '\n'}, "not a RIFF file"},
-      {"avi", Riff({PcmFmt(), data}, "AVI "), "not WAVE"},
-      {"stereo", Riff({Chunk("fmt ", FmtBody(1, 2, 44100, 16)), data}), "2 channels"},
-      {"8bit", Riff({Chunk("fmt ", FmtBody(1, 1, 44100, 8)), data}), "8-bit"},
-      {"48k", Riff({Chunk("fmt ", FmtBody(1, 1, 48000, 16)), data}), "48000 Hz"},
-      {"float", Riff({Chunk("fmt ", FmtBody(3, 1, 44100, 16)), data}), "not PCM"},
-      {"shortfmt", Riff({Chunk("fmt ", shortFmt, 16)}), "truncated 'fmt ' chunk"},
-      {"cutdata", cut, "truncated 'data' chunk"},
-      {"bigdata", Riff({PcmFmt(), Chunk("data", {1, 2, 3, 4}, 1000000)}), "truncated 'data' chunk"},
+  const auto whole = render(dir / "whole", "in.wav", "speaker.wav", {1U << 22U, 1U << 22U});
+  ASSERT_EQ(std::get<1>(whole).rfind("take 1", 0), 0U);
+  const struct {
+    const char *inAt, *speakerAt;
+    render::IoBlockSizes io;
+  } cases[] = {{"in.wav", "speaker.wav", {1000, 333}},
+               {"in.wav", "speaker.wav", {1, 7}},
+               {"in.wav", "in.wav", {879, 881}},
+               {"takes/take-001.wav", "speaker.wav", {}}};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    EXPECT_TRUE(render(dir / std::to_string(i), c.inAt, c.speakerAt, c.io) == whole) << i;
+  }
+}
+
+TEST(Render, SpeakerFileFailingMidRunIsRemovedAndExitsOne) {
+  const fs::path dir = Scratch();
+  const std::string in = Input(dir, 100, {}).string();
+  const std::string out = (dir / "out.wav").string();
+  ToolRun run;
+  WithFileSizeLimit(100000, [&] { run = Render({in, "-o", out}, {1000, 333}); });
+  EXPECT_EQ(run.rc, 1);
+  EXPECT_NE(run.err.find("cannot write " + out), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(Render({in, "-o", "/dev/full"}).rc, 1);
+  EXPECT_TRUE(fs::exists("/dev/full")) << "a device is never removed";
+}
+
+TEST(WavFile, WritesTheExactLayoutOrNothing) {
+  const std::string path = (Scratch() / "take.wav").string();
+  const Samples samples = {0x1234, -2, 0, -32768, 32767};
+  ASSERT_TRUE(WriteWavFile(path.c_str(), samples.data(), uint32_t(samples.size())));
+  EXPECT_EQ(ReadBytes(path), Riff({Fmt(), Data(samples)}));
+  Samples many(100003);  // more than one conversion piece
+  for (size_t i = 0; i < many.size(); ++i) {
+    many[i] = int16_t(i * 7919U);
+  }
+  ASSERT_TRUE(WriteWavFile(path.c_str(), many.data(), uint32_t(many.size())));
+  EXPECT_EQ(Read(path), many);
+  fs::remove(path);
+  EXPECT_FALSE(WriteWavFile(path.c_str(), nullptr, 1) ||
+               WriteWavFile(path.c_str(), many.data(), 0) ||
+               WriteWavFile(path.c_str(), many.data(), kWavMaxSamples + 1));
+  bool written = true;
+  WithFileSizeLimit(1000, [&] { written = WriteWavFile(path.c_str(), many.data(), 880); });
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(fs::exists(path)) << "a short file is removed";
+}
+
+TEST(WavFile, ReaderTakesChunksInAnyOrderAndNamesWhatIsWrong) {
+  const Samples s = {1, -1, 300, -32768};
+  const Bytes data = Data(s);
+  Bytes unpadded = Riff({Fmt(), data, Chunk("note", {{'x', 1}})});  // its pad never written
+  unpadded.pop_back();
+  unpadded[4] = uint8_t(unpadded[4] - 1);
+  Bytes riffTooLong = Riff({Fmt(), data});
+  riffTooLong[5] = 1;
+  const std::pair<Bytes, const char*> cases[] = {
+      {Riff({Chunk("LIST", {{1, 2}, {3, 1}}), data, Fmt()}), ""},
+      {unpadded, ""},
+      {{}, "empty file"},
+      {{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W'}, "truncated RIFF header"},
+      {riffTooLong, "truncated RIFF chunk"},
+      {Riff({Fmt(), data}, "AVI "), "not WAVE"},
+      {Riff({Fmt(3), data}), "not PCM"},
+      {Riff({Fmt(1, 2), data}), "2 channels"},
+      {Riff({Fmt(1, 1, 44100, 8), data}), "8-bit"},
+      {Riff({Fmt(1, 1, 48000), data}), "48000 Hz"},
+      {Riff({data}), "no fmt chunk"},
+      {Riff({Fmt(), Fmt(), data}), "more than one fmt chunk"},
+      {Riff({Chunk("fmt ", {{1, 4}}), data}), "fmt chunk too short"},
+      {Riff({Fmt(), Chunk("data", {{1, 2}, {3, 1}})}), "partial sample"},
+      {Riff({Fmt(), Chunk("data", {})}), "no samples"},
+      {Riff({Fmt(), Chunk("data", {{1, 2}}, 0xFFFFFFFF)}), "truncated 'data'"},
+      {Riff({Fmt(), data, Chunk("\x01\n\x7F ", {}, 99)}), "truncated '??? ' chunk"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const fs::path path = dir / (std::string(c.name) + ".wav");
-    if (c.bytes) {
-      WriteBytes(path, *c.bytes);
-    }
-    const fs::path speaker = dir / (std::string(c.name) + "-speaker.wav");
-    const ToolRun run = RunTool({path.string(), "-o", speaker.string()});
-    EXPECT_EQ(run.rc, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_NE(run.err.find(path.string()), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(speaker));
+  for (const auto& [bytes, says] : cases) {
+    Samples got;
+    std::string error;
+    const bool ok = ParseWav(bytes, got, error);
+    EXPECT_EQ(ok, *says == 0) << says << ": " << error;
+    EXPECT_EQ(got, ok ? s : Samples{}) << says;
+    EXPECT_NE(error.find(says), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
 }
 
-TEST(RenderCommandLine, MalformedCommandLinesExitTwoWithTheUsage) {
-  const fs::path dir = ScratchDir();
-  const std::string in = (dir / "in.wav").string();
-  ASSERT_NO_FATAL_FAILURE(Save(in, Bursts(3, {})));
-  // Command lines split at ';', their arguments at '|'; IN is the input.
-  const std::string cases =
-      "IN|--bogus;IN|-x;IN|--speed;IN|-o;IN|--takes|--echo;IN|--speed|0.5x;IN|--speed| 1;"
-      "IN|--speed|1e40;IN|--decay|nan;IN|--decay|inf;IN|--threshold|12abc;IN|--peak|;"
-      "IN|--delay|1.5;IN|--silence|99999999999;IN|--bpf|0x10;;IN|IN";
-  std::vector<std::string> args;
-  for (size_t at = 0, next = 0; at <= cases.size(); at = next + 1) {
-    next = std::min(cases.find_first_of(";|", at), cases.size());
-    const std::string arg = cases.substr(at, next - at);
-    if (!(arg.empty() && args.empty() && next < cases.size() && cases[next] == ';')) {
-      args.push_back(arg == "IN" ? in : arg);
-    }
-    if (next < cases.size() && cases[next] == '|') {
-      continue;
-    }
-    std::string joined;
-    for (const auto& a : args) {
-      joined += "[" + a + "] ";
-    }
-    SCOPED_TRACE(joined);
-    const ToolRun run = RunTool(args);
-    EXPECT_EQ(run.rc, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("usage: mimicore-render INPUT.wav"), std::string::npos) << run.err;
-    args.clear();
+// Every cut of a file, random damage to its headers and countless tiny
+// chunks: the streaming reader says what the whole-file reader says.
+TEST(WavFile, StreamingReaderJudgesAsTheWholeFileReader) {
+  const Bytes good = Riff({Chunk("LIST", {{1, 2}, {3, 1}}), Fmt(), Data({1, -2, 300, 7})});
+  std::vector<Bytes> files;
+  for (size_t cut = 0; cut <= good.size(); ++cut) {
+    files.emplace_back(good.begin(), good.begin() + std::ptrdiff_t(cut));
   }
-
-  const ToolRun help = RunTool({"--help"});
-  EXPECT_EQ(help.rc, 0);
-  EXPECT_NE(help.out.find("usage: mimicore-render INPUT.wav"), std::string::npos);
-  EXPECT_EQ(help.err, "");
-
-  // Negative numbers are values, not flags; the engine keeps them harmless.
-  const ToolRun negative = RunTool({in, "--silence", "-5", "--delay", "-1", "--speed", "-1"});
-  EXPECT_EQ(negative.rc, 0) << negative.err;
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    files.push_back(good);
+    files.back()[rng() % 64] = uint8_t(rng() % 4 == 0 ? rng() : rng() % 64);
+  }
+  std::vector<Bytes> tiny(100000, Chunk("pad ", {}));
+  tiny.push_back(Fmt());
+  tiny.push_back(Data({5, 6, 7}));
+  files.push_back(Riff(tiny));
+  using Verdict = std::pair<Samples, std::string>;
+  const auto streamed = [](const std::string& path) {
+    Verdict v;
+    WavFileReader reader(3);
+    std::array<int16_t, 5> piece{};
+    size_t n = 0;
+    if (reader.Open(path.c_str(), false, v.second)) {
+      while (reader.Read(piece.data(), piece.size(), n, v.second) && n > 0) {
+        v.first.insert(v.first.end(), piece.begin(), piece.begin() + std::ptrdiff_t(n));
+      }
+    }
+    return v.second.empty() ? v : Verdict({}, v.second);
+  };
+  const std::string path = (Scratch() / "f.wav").string();
+  for (size_t i = 0; i < files.size(); ++i) {
+    WriteBytes(path, files[i]);
+    Verdict whole;
+    ReadWavFile(path.c_str(), whole.first, whole.second);
+    ASSERT_EQ(streamed(path), whole) << "file " << i;
+  }
+  EXPECT_EQ(streamed(path), Verdict({5, 6, 7}, ""));
 }
 
-TEST(RenderCommandLine, OutputThatCannotBeWrittenExitsOne) {
-  const fs::path dir = ScratchDir();
-  const std::string in = (dir / "in.wav").string();
-  ASSERT_NO_FATAL_FAILURE(Save(in, Bursts(60, {{5, 10}})));
+struct Chooser final : SaveFileChooser {
+  bool Choose(char* path, size_t capacity) override {
+    std::strncpy(path, answer.c_str(), capacity);
+    return true;
+  }
+  std::string answer;
+};
 
-  const fs::path nowhere = dir / "no-such-dir" / "out.wav";
-  ToolRun run = RunTool({in, "-o", nowhere.string()});
-  EXPECT_EQ(run.rc, 1);
-  EXPECT_NE(run.err.find(nowhere.string()), std::string::npos) << run.err;
-  EXPECT_EQ(run.out.find("done"), std::string::npos) << run.out;
-
-  // --takes naming a file, not a folder.
-  run = RunTool({in, "--takes", in});
-  EXPECT_EQ(run.rc, 1);
-  EXPECT_NE(run.err.find(in), std::string::npos) << run.err;
-  EXPECT_EQ(Samples(in).size(), 60 * kBlock) << "the input must survive";
+// The last take is saved whole and in order, even over the ring's end or
+// when it outgrew the ring; a failure after the dialog writes nothing.
+TEST(TakeExport, SavesTheLastTakeWholeOrNothing) {
+  const fs::path dir = Scratch();
+  const auto noMemory = [](size_t) { return std::unique_ptr<int16_t[]>(); };
+  const struct {
+    int blocks;  // recorded after a take of 4095 blocks; block b holds 1000 + b
+    std::string name;
+    SampleAllocator allocate;
+    int saved;  // the newest blocks saved
+  } cases[] = {{3, "take", AllocateSamples, 3},
+               {4098, "take", AllocateSamples, 4096},
+               {1, "take", noMemory, 0},
+               {1, std::string(300, 'a'), AllocateSamples, 0},  // no room for the type
+               {1, "missing/take", AllocateSamples, 0}};
+  for (const auto& c : cases) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    TakeRing ring;
+    ASSERT_TRUE(ring.Allocate());
+    EchoEffect echo;
+    Samples block(kBlock * 4095, 1);
+    ring.WriteBlock(block.data(), uint32_t(block.size()), 4194304, {}, echo);
+    ring.MarkTakeStart();
+    for (int b = 0; b < c.blocks; ++b) {
+      block.assign(kBlock, int16_t(1000 + b));
+      ring.WriteBlock(block.data(), kBlock, 4194304, {}, echo);
+    }
+    Chooser chooser;
+    chooser.answer = (dir / c.name).string();
+    StatusDisplay status;
+    EXPECT_EQ(SaveLastTake(ring, chooser, status, c.allocate),
+              c.saved != 0 ? SaveOutcome::kSaved : SaveOutcome::kNotSaved)
+        << c.name;
+    EXPECT_STREQ(status.Read().title, c.saved != 0 ? "SAVED" : "NOT SAVED!");
+    Samples want;
+    for (int b = c.blocks - c.saved; b < c.blocks; ++b) {
+      want.insert(want.end(), kBlock, int16_t(1000 + b));
+    }
+    EXPECT_EQ(c.saved != 0 ? Read(dir / "take.wav") : Samples{}, want) << c.blocks;
+    EXPECT_EQ(fs::is_empty(dir), c.saved == 0);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/device_watchdog.h"
+#include "app/lock_lights.h"
+#include "app/manual_path.h"
+#include "app/panel_slide.h"
+#include "app/startup.h"
+#include "settings/engine_settings.h"
+#include "ui/windows/window_placement.h"
+
+namespace mimicore {
+namespace {
+
+// Logs every step; the one named |fail| fails.
+struct Steps final : ShellSteps {
+  explicit Steps(std::string f) : fail(std::move(f)) {}
+  bool S(const char* name) {
+    log += (log.empty() ? "" : " ") + std::string(name);
+    return fail != name;
+  }
+  bool TakeSingleInstance() override { return S("instance"); }
+  void BringRunningInstanceToFront() override { S("front"); }
+  void ReleaseSingleInstance() override { S("-instance"); }
+  unsigned WaveInputDevices() override { return S("devices") ? 1U : 0U; }
+  void ShowStartupError(const char* text) override {
+    S("error");
+    error = text;
+  }
+  void ReadProgramFacts() override { S("facts"); }
+  void SwitchLightsOff() override { S("lights"); }
+  void RestoreLights() override { S("-lights"); }
+  bool AllocateTakeRing() override { return S("ring"); }
+  void FreeTakeRing() override { S("-ring"); }
+  void LoadCursorsAndKeys() override { S("cursors"); }
+  void ReleaseCursorsAndKeys() override { S("-cursors"); }
+  void LoadSettings() override { S("load"); }
+  void SaveSettings() override { S("save"); }
+  bool BuildWindows() override { return S("windows"); }
+  void ReleaseDrawing() override { S("-drawing"); }
+  bool OpenPlayback() override { return S("playback"); }
+  void ClosePlayback() override { S("-playback"); }
+  bool OpenCapture() override { return S("capture"); }
+  bool StartCapture() override { return S("start"); }
+  void CloseCapture() override { S("-capture"); }
+  void RunMainLoop() override { S("loop"); }
+  void StopTakes() override { S("stop"); }
+  void HideWindows() override { S("hide"); }
+  std::string fail, log, error;
+};
+
+// Each failing step shows its message (a second instance none) and undoes
+// exactly what was done before it, in reverse.
+TEST(Startup, RunsInOrderAndEveryFailureUndoesWhatWasDone) {
+  const std::string up = "instance devices facts lights ring cursors load windows";
+  const std::string down =
+      " hide stop save -capture -playback -ring -drawing -cursors -instance -lights";
+  const struct {
+    const char* fail;
+    const char* error;
+    std::string log;
+  } cases[] = {
+      {"", "", up + " playback capture start loop" + down},
+      {"instance", "", "instance front"},
+      {"devices", kNoWaveDevicesText, "instance devices error -instance"},
+      {"ring", kNoMemoryText, "instance devices facts lights ring error -lights -instance"},
+      {"windows", kNoWindowsText, up + " -drawing error -cursors -ring -instance -lights"},
+      {"playback", kNoPlaybackText, up + " playback error" + down},
+      {"capture", kNoCaptureText, up + " playback capture error" + down},
+      {"start", kCaptureNotStartedText, up + " playback capture start error" + down},
+  };
+  for (const auto& c : cases) {
+    Steps s(c.fail);
+    EXPECT_EQ(RunProgram(s), *c.fail != 0 ? -1 : 0) << c.fail;
+    EXPECT_EQ(s.log, c.log) << c.fail;
+    EXPECT_EQ(s.error, c.error) << c.fail;
+  }
+  // Only a freshly created mark means first; a null handle is one running elsewhere.
+  EXPECT_TRUE(IsFirstInstance(true, false));
+  EXPECT_FALSE(IsFirstInstance(true, true) || IsFirstInstance(false, false) ||
+               IsFirstInstance(false, true));
+}
+
+TEST(WindowPlacement, StoredPositionKeptOnlyWhereSomePixelIsOnAScreen) {
+  constexpr int32_t kW = 342;
+  constexpr int32_t kH = 350;
+  constexpr WindowOrigin kCentred{341, 209};
+  const std::vector<ScreenRect> none;
+  const std::vector<ScreenRect> one{{0, 0, 1024, 768}};
+  const std::vector<ScreenRect> two{{0, 0, 1024, 768}, {-1280, 100, 0, 1124}};
+  const struct {
+    WindowOrigin stored;
+    const std::vector<ScreenRect>& monitors;
+    bool kept;
+  } cases[] = {
+      {{0, 0}, one, true},
+      {{-kW + 1, -kH + 1}, one, true},  // one pixel on screen
+      {{1023, 767}, one, true},
+      {{-kW, 100}, one, false},  // touching the edge, not on it
+      {{1024, 100}, one, false},
+      {{100, -kH}, one, false},
+      {{-1000, 500}, one, false},
+      {{-1000, 500}, two, true},
+      {{-1000, -300}, two, false},
+      {{INT_MAX, INT_MAX}, two, false},
+      {{INT_MIN, INT_MIN}, two, false},
+      {{INT_MAX - kW + 1, 0}, two, false},  // the far edge must not wrap onto a screen
+      {{100, 100}, none, false},
+      {{kNoWindowPosition, 100}, one, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ChooseWindowOrigin(c.stored, kW, kH, c.monitors, kCentred),
+              c.kept ? c.stored : kCentred)
+        << c.stored.x << "," << c.stored.y;
+  }
+}
+
+TEST(DeviceWatchdog, GivesUpAfterTwoSilentSecondsAndRetriesEveryTwo) {
+  using A = DeviceWatchdog::Action;
+  const struct {
+    uint32_t start;
+    std::vector<std::pair<uint32_t, DeviceCounts>> looks;  // the last gives up, the others not
+    LostDevice lost;
+  } cases[] = {
+      {0, {{500, {25, 0, 0}}, {60000, {3000, 0, 0}}}, LostDevice::kNone},
+      {0, {{1000, {50, 0, 0}}, {2999, {50, 0, 0}}, {3000, {50, 0, 0}}}, LostDevice::kCapture},
+      {100, {{2099, {0, 0, 0}}, {2100, {0, 0, 0}}}, LostDevice::kCapture},
+      {0, {{3000, {150, 0, 0}}, {9000, {450, 0, 0}}}, LostDevice::kNone},  // idle output
+      {0, {{5200, {260, 7, 3}}, {7100, {355, 7, 3}}, {7200, {360, 7, 3}}}, LostDevice::kPlayback},
+      {0, {{1000, {50, 1, 5}}, {4000, {200, 90, 5}}}, LostDevice::kNone},
+      {0xFFFFFC00U,
+       {{0x100U, {0xFFFFFFFFU, 0, 0}}, {0x500U, {0x10U, 0, 0}}, {0x500U + 2000, {0x10U, 0, 0}}},
+       LostDevice::kCapture},  // wrapping counts and clock
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    DeviceWatchdog dog;
+    dog.Restart(cases[i].start, {0, 0, 0});
+    for (size_t k = 0; k < cases[i].looks.size(); ++k) {
+      const bool last = k + 1 == cases[i].looks.size() && cases[i].lost != LostDevice::kNone;
+      const auto [at, counts] = cases[i].looks[k];
+      EXPECT_EQ(dog.Look(at, counts), last ? A::kGiveUp : A::kNone) << i << " at " << at;
+    }
+    EXPECT_EQ(dog.Lost(), cases[i].lost) << i;
+  }
+  DeviceWatchdog dog;
+  dog.Restart(0, {0, 0, 0});
+  ASSERT_EQ(dog.Look(2000, {0, 0, 0}), A::kGiveUp);
+  std::vector<uint32_t> attempts;
+  for (uint32_t t = 2250; t <= 8000; t += 250) {
+    if (dog.Look(t, {0, 0, 0}) == A::kReopen) {
+      attempts.push_back(t);
+      dog.Reopened(t, {0, 0, 0}, /*running=*/t >= 8000);
+    }
+  }
+  EXPECT_EQ(attempts, (std::vector<uint32_t>{4000, 6000, 8000}));
+  EXPECT_EQ(dog.Look(9999, {0, 0, 0}), A::kNone) << "a reopened device gets its own two seconds";
+  EXPECT_EQ(dog.Look(10000, {0, 0, 0}), A::kGiveUp);
+}
+
+// The system's keyboard: a pressed key toggles, a written table becomes the state.
+struct Keyboard final : KeyboardPort {
+  void ReadKeys(KeyTable& table) override { table = keys; }
+  void WriteKeys(const KeyTable& table) override {
+    keys = table;
+    ++writes;
+  }
+  void SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) override {
+    events.push_back(vk);
+    keys[vk] = uint8_t(keys[vk] ^ ((flags & kKeyEventKeyUp) == 0 ? 1U : 0U));
+  }
+  KeyTable keys{};
+  std::vector<uint8_t> events;
+  int writes = 0;
+};
+
+TEST(LockLights, LitKeysGoDarkAndComeBackOtherPlatformsTouchNothing) {
+  KeyTable start{};
+  start[kVkNumLock] = 1;
+  start[kVkScrollLock] = 0x81;  // held down and lit
+  start[kVkCapsLock] = 0x80;    // held down, dark
+  start['A'] = 0x80;
+  for (const int32_t method : {kLightMethodSetState, kLightMethodKeyEvent, 0, 3, -1}) {
+    const bool works = method == kLightMethodSetState || method == kLightMethodKeyEvent;
+    Keyboard k;
+    k.keys = start;
+    LockLights lights(k, method);
+    lights.SwitchLightsOff();
+    KeyTable dark = start;
+    if (works) {
+      dark[kVkNumLock] = 0;
+      dark[kVkScrollLock] = 0x80;
+    }
+    EXPECT_EQ(k.keys, dark) << method;
+    if (method == kLightMethodKeyEvent) {
+      EXPECT_EQ(k.events,
+                (std::vector<uint8_t>{kVkNumLock, kVkNumLock, kVkScrollLock, kVkScrollLock}));
+    }
+    // Whatever the user toggled meanwhile, the lights end as at the start.
+    k.keys[kVkCapsLock] ^= 1;
+    k.keys[kVkNumLock] ^= 1;
+    const KeyTable toggled = k.keys;
+    lights.RestoreLights();
+    EXPECT_EQ(k.keys, works ? start : toggled) << method;
+    EXPECT_TRUE(works || (k.events.empty() && k.writes == 0)) << method;
+  }
+  Keyboard untouched;
+  LockLights(untouched, kLightMethodKeyEvent).RestoreLights();
+  EXPECT_TRUE(untouched.events.empty() && untouched.writes == 0) << "restore without switching";
+}
+
+TEST(PanelSlide, OpensAndShutsInTenthsAndTurnsBackMidSlide) {
+  const auto travel = [](PanelSlide& slide, uint32_t& now) {
+    std::vector<int32_t> seen;
+    for (int i = 0; i < 40; ++i, now += 50) {
+      if (auto p = slide.Step(now)) {
+        seen.push_back(*p);
+        if (!slide.WaitBeforeNextStep(now)) {
+          break;
+        }
+      }
+    }
+    return seen;
+  };
+  PanelSlide slide;
+  uint32_t now = 5000;
+  ASSERT_EQ(slide.Step(now), 0);
+  slide.Toggle();
+  EXPECT_EQ(travel(slide, now),
+            (std::vector<int32_t>{24, 48, 72, 96, 120, 144, 168, 192, 216, 240, 243}));
+  slide.Toggle();
+  ASSERT_EQ(slide.Step(now += 50), 218);
+  EXPECT_EQ(slide.Step(now + 49), std::nullopt);
+  ASSERT_EQ(slide.Step(now += 50), 193);
+  slide.Toggle();
+  now += 50;
+  EXPECT_EQ(travel(slide, now), (std::vector<int32_t>{217, 241, 243}));
+  // A huge gap (or a wrapped clock) never leaves the travel.
+  slide.SetOpen(false);
+  EXPECT_EQ(slide.Step(now += 100000), 218);
+  EXPECT_EQ(slide.Step(now + 0xFFFFFF00U), 0);
+}
+
+TEST(ManualPath, FitsExactlyOrIsRefusedWhole) {
+  const std::string manual = kManualRelativePath;
+  for (const size_t length : {size_t{0}, 259 - manual.size(), 260 - manual.size(), size_t{300}}) {
+    const std::string dir(length, 'd');
+    std::array<char, 261> out{};
+    out.back() = '#';
+    const bool fits = length + manual.size() < 260;
+    EXPECT_EQ(BuildManualPath(dir.c_str(), out.data(), 260), fits) << length;
+    EXPECT_EQ(out.data(), fits ? dir + manual : std::string()) << length;
+    EXPECT_EQ(out.back(), '#') << "never written past the buffer";
+  }
+  EXPECT_FALSE(BuildManualPath(nullptr, std::array<char, 8>{}.data(), 8));
+}
+
+}  // namespace
+}  // namespace mimicore

@@ -1,0 +1,403 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+#include <numbers>
+#include <numeric>
+#include <random>
+#include <string>
+#include <utility>
+
+#include "engine/biquad_filter.h"
+#include "engine/calibration.h"
+#include "engine/fixed_fft.h"
+#include "engine_harness.h"
+
+namespace mimicore {
+
+class StatusDisplayTestAccess {
+ public:
+  static void Hold(StatusDisplay& s) { s.Lock(); }
+  static void Release(StatusDisplay& s) { s.Unlock(); }
+};
+
+namespace {
+
+using testing::Rig;
+using testing::Square;
+
+TEST(VoiceDecision, ThresholdIsInclusiveAndSilenceTimeEndsTheTake) {
+  Rig rig;
+  rig.Blocks(1638);  // level 39 on the default scale
+  EXPECT_FALSE(rig.engine.Recording());
+  rig.Blocks(1639);  // level 40: the threshold
+  EXPECT_TRUE(rig.engine.Recording());
+  rig.Blocks(1638, 29);
+  EXPECT_TRUE(rig.engine.Recording());
+  EXPECT_EQ(rig.sink.writes, 0);
+  // 600 ms after the last voice block: ends unrecorded and sends the first buffer.
+  rig.Blocks(1638);
+  EXPECT_FALSE(rig.engine.Recording());
+  EXPECT_TRUE(rig.engine.Playing());
+  EXPECT_EQ(rig.sink.samples.size(), 880U);
+  EXPECT_EQ(rig.engine.Ring().LastTake().count, 30U * 880U);
+  EXPECT_STREQ(rig.status.Read().value, "REC") << "PLAY waits while REC is shown";
+
+  Rig late;
+  late.settings.SilenceTime = 2500;  // REC has gone when the playback starts
+  late.status.ShowStatus("SPEED", "%1.2f x", 1.5);
+  late.Blocks(1639);
+  EXPECT_STREQ(late.status.Read().value, "1.50 x") << "REC never replaces a visible text";
+  while (!late.engine.Playing()) {
+    late.Blocks(0);
+  }
+  EXPECT_STREQ(late.status.Read().value, "PLAY");
+}
+
+// Shut-down drains the capture queue through the engine: none of those
+// blocks may start a take, play one or draw.
+TEST(VoiceDecision, NothingHappensAfterStopTakes) {
+  const struct {
+    const char* name;
+    int loud, quiet;
+    bool recording, playing;
+  } cases[] = {{"in silence", 0, 5, false, false},
+               {"while recording", 10, 0, true, false},
+               {"while playing", 10, 40, false, true},
+               {"while recording and playing", 10, 40, true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.Blocks(8000, c.loud);
+    rig.Blocks(0, c.quiet);
+    if (c.recording && c.playing) {
+      rig.Blocks(8000);
+    }
+    ASSERT_EQ(rig.engine.Recording(), c.recording);
+    ASSERT_EQ(rig.engine.Playing(), c.playing);
+    rig.engine.StopTakes();
+    const int writes = rig.sink.writes;
+    const int frames = rig.sink.frames;
+    const auto written = rig.engine.Ring().WritePos();
+    for (int i = 0; i < 64; ++i) {
+      rig.Blocks(i < 32 ? 8000 : 0);
+      EXPECT_FALSE(rig.engine.Recording() || rig.engine.Playing());
+    }
+    EXPECT_EQ(rig.sink.writes, writes);
+    EXPECT_EQ(rig.sink.frames, frames);
+    EXPECT_EQ(rig.engine.Ring().WritePos(), written);
+  }
+}
+
+// Whatever the speeds and overlaps, every recorded sample plays once, in order.
+TEST(Playback, PlaysEveryRecordedSampleExactlyOnceInOrder) {
+  Rig rig;
+  std::mt19937 rng(7);
+  std::vector<int16_t> want;
+  const float speeds[] = {1.0F, 0.5F, 2.2F, 1.5F, 0.73F};
+  for (int take = 0; take < 12; ++take) {
+    rig.settings.Speed = speeds[take % 5];
+    const int32_t before = rig.engine.Ring().WritePos();
+    for (int b = 1 + int(rng() % 6); b > 0; --b) {
+      std::vector<int16_t> v(880);
+      std::generate(v.begin(), v.end(), [&] { return int16_t(3000 + int(rng() % 20000)); });
+      rig.Block(v);
+    }
+    while (rig.engine.Recording()) {
+      rig.Blocks(0);
+    }
+    std::vector<int16_t> stored(size_t(rig.engine.Ring().WritePos() - before));
+    rig.engine.Ring().CopyOut(before, int32_t(stored.size()), stored.data());
+    std::copy_if(stored.begin(), stored.end(), std::back_inserter(want),
+                 [](int16_t s) { return s != 0; });
+    if (take % 3 != 2) {  // else the next take starts while this one plays
+      rig.Drain();
+    }
+  }
+  rig.Drain();
+  std::vector<int16_t> played;
+  std::copy_if(rig.sink.samples.begin(), rig.sink.samples.end(), std::back_inserter(played),
+               [](int16_t s) { return s != 0; });
+  EXPECT_EQ(played, want);
+
+  // A take shorter than a block plays in one, padded with silence, and once.
+  Rig shortTake;
+  shortTake.settings.Speed = 2.2F;  // a block stores 400 samples
+  shortTake.settings.SilenceTime = 0;
+  shortTake.Blocks(3000);
+  shortTake.Blocks(0, 2);
+  ASSERT_EQ(shortTake.sink.samples.size(), 880U);
+  EXPECT_EQ(std::count(shortTake.sink.samples.begin(), shortTake.sink.samples.end(), 0), 480);
+  EXPECT_FALSE(shortTake.engine.Playing());
+}
+
+TEST(TakeRing, ResamplesEachBlockToTheSpeedsLength) {
+  for (auto [speed, written] :
+       {std::pair{1.0F, 880}, {0.5F, 1760}, {1.5F, 587}, {2.2F, 400}, {2.0F, 440}}) {
+    TakeRing ring;
+    ASSERT_TRUE(ring.Allocate());
+    EchoEffect echo;
+    std::vector<int16_t> in(880);
+    std::iota(in.begin(), in.end(), int16_t{0});
+    const auto step = uint32_t(double(speed) * 4194304.0);
+    ASSERT_EQ(ring.WriteBlock(in.data(), 880, step, {}, echo), written) << speed;
+    std::vector<int16_t> out(static_cast<size_t>(written));
+    ring.CopyOut(0, written, out.data());
+    for (int32_t k = 0; k < written; ++k) {
+      ASSERT_EQ(out[size_t(k)], int16_t((uint64_t(k) * step) >> 22)) << speed << " k " << k;
+    }
+  }
+}
+
+// Half a block off the ring's bounds, the write, the playback and the take
+// copy all cross the ring's end; a writer that laps the reader drops it.
+TEST(TakeRing, WriterReaderAndCopyCrossTheRingsEnd) {
+  TakeRing ring;
+  ASSERT_TRUE(ring.Allocate());
+  EchoEffect echo;
+  std::vector<int16_t> block(880);
+  std::vector<int16_t> played(880);
+  ring.WriteBlock(block.data(), 440, 4194304, {}, echo);
+  ring.ReadBlock(played.data(), 440);
+  for (int b = 0; b < 4100; ++b) {
+    std::iota(block.begin(), block.end(), int16_t(b * 7));
+    if (b == 4095) {
+      ring.MarkTakeStart();
+    }
+    ring.WriteBlock(block.data(), 880, 4194304, {}, echo);
+    ASSERT_FALSE(ring.ReadBlock(played.data(), 880));
+    ASSERT_EQ(played, block) << "block " << b;
+    if (b == 4095) {
+      std::vector<int16_t> copy(880);
+      ASSERT_TRUE(ring.CopyTake(ring.LastTake(), copy.data()));
+      EXPECT_EQ(copy, block);
+    }
+  }
+  for (int i = 0; i < 4096 + 10; ++i) {
+    ring.WriteBlock(block.data(), 880, 4194304, {}, echo);
+  }
+  EXPECT_EQ(ring.PendingBytes(), uint32_t(kRingSamples) * 2U);
+  EXPECT_EQ(ring.ReadPos(), ring.WritePos());
+}
+
+TEST(BandPass, CoefficientsFollowTheCookbookFormulasAndBadDesignsAreSilent) {
+  for (auto [hz, octaves] : {std::pair{121.0, 0.4}, {1000.0, 0.4}, {5120.0, 0.4}, {3000.0, 2.0}}) {
+    const double w = 2.0 * std::numbers::pi * hz / 44100.0;
+    const double alpha = std::sin(w) * std::sinh(std::log(2.0) / 2.0 * octaves * w / std::sin(w));
+    const double a0 = 1.0 + alpha;
+    BiquadFilter f(FilterType::BandPass, 1.0F, float(hz), 44100.0F, float(octaves));
+    EXPECT_NEAR(f.B0(), alpha / a0, 1e-5) << hz;
+    EXPECT_EQ(f.B1(), 0.0F) << hz;
+    EXPECT_NEAR(f.B2(), -alpha / a0, 1e-5) << hz;
+    EXPECT_NEAR(f.A1(), -2.0 * std::cos(w) / a0, 1e-5) << hz;
+    EXPECT_NEAR(f.A2(), (1.0 - alpha) / a0, 1e-5) << hz;
+    f.Process(30000);
+    f.Design(FilterType::BandPass, 1.0F, float(hz), 44100.0F, float(octaves));
+    EXPECT_EQ(f.Process(10000), int32_t(double(f.B0()) * 10000.0)) << "a redesign starts at rest";
+  }
+  for (float hz : {0.0F, -5.0F, 22050.0F, 1e9F, std::nanf("")}) {
+    BiquadFilter f(FilterType::BandPass, 1.0F, hz, 44100.0F, 0.4F);
+    EXPECT_EQ(f.Process(12345), 0) << hz;
+  }
+}
+
+TEST(FixedFft, ImpulseIsFlatACosineHitsItsBinsOtherSizesAreRefused) {
+  std::array<int16_t, 512> re{};
+  std::array<int16_t, 512> im{};
+  re[0] = 16384;
+  EXPECT_EQ(FixedFft(re.data(), im.data(), 9, 0), 0);
+  EXPECT_EQ(std::count(re.begin(), re.end(), 32), 512);
+  for (size_t i = 0; i < re.size(); ++i) {
+    re[i] = int16_t(16000.0 * std::cos(2.0 * std::numbers::pi * 5.0 * double(i) / 512.0));
+    im[i] = 0;
+  }
+  FixedFft(re.data(), im.data(), 9, 0);
+  for (size_t k = 0; k < re.size(); ++k) {
+    ASSERT_NEAR(re[k], k == 5 || k == 507 ? 8000 : 0, 8) << k;
+    ASSERT_NEAR(im[k], 0, 8) << k;
+  }
+  EXPECT_EQ(FixedFft(re.data(), im.data(), 11, 0), -1);
+  EXPECT_EQ(FixedFft(re.data(), im.data(), -1, 0), -1);
+}
+
+// An impulse fed in pieces comes back after the lead, decayed, and again
+// after twice the lead; hostile delays and decays stay harmless.
+TEST(Echo, RepeatsAfterTheLeadAcrossPiecesAndTheLinesEnd) {
+  const struct {
+    int32_t delay, lead, piece;
+    float decay;
+    int16_t first, second;
+  } cases[] = {
+      {10, 882, 1 << 20, 1.0F, 30000, 30000},
+      {10, 882, 97, 0.5F, 15000, 7500},
+      {300, 26460, 1000, 0.5F, 15000, 7500},  // crosses the line's end
+      {0, kEchoLineSamples, 4096, 0.5F, 15000, 7500},
+      {-(1 << 30), kEchoLineSamples, 4096, 0.5F, 15000, 7500},
+      {1 << 30, kEchoLineSamples - 1, 4096, 0.5F, 15000, 7500},
+      {10, 882, 4096, std::nanf(""), 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<int16_t> s(size_t(c.lead) * 2 + 1, 0);
+    s[0] = 30000;
+    EchoEffect echo;
+    for (size_t at = 0; at < s.size(); at += size_t(c.piece)) {
+      const auto n = std::min(s.size() - at, size_t(c.piece));
+      echo.Process(s.data() + at, int32_t(n), 44100, c.delay, c.decay, 32768);
+    }
+    std::vector<int16_t> want(s.size(), 0);
+    want[0] = 30000;
+    want[size_t(c.lead)] = c.first;
+    want[size_t(c.lead) * 2] = c.second;
+    EXPECT_EQ(s, want) << c.delay << " in pieces of " << c.piece;
+  }
+  for (int16_t v : {int16_t{30000}, int16_t{-30000}}) {
+    EchoEffect echo;
+    std::vector<int16_t> t(883, 0);
+    echo.Process(t.data(), -5, 44100, 10, 1.0F, 32768);
+    t[0] = t[882] = v;
+    echo.Process(t.data(), int32_t(t.size()), 44100, 10, 1.0F, 32768);
+    EXPECT_EQ(t[882], v > 0 ? 32767 : -32768) << "saturates";
+  }
+}
+
+TEST(Calibration, PressMeasurePressFinishes) {
+  Rig rig;
+  rig.settings.Store({1, 2, 3, 1.5F, 1, 33, 0.5F, 2000, 0, 99});
+  rig.engine.PressAutoMode();
+  rig.Blocks(0);
+  EXPECT_EQ(rig.settings.Load(),
+            (EngineSettingsValues{40000, 100, 2000, 1.0F, 0, 33, 0.5F, 0, 0, 32768}));
+  EXPECT_EQ(rig.controls.last.speedSlider, 100);
+  rig.Blocks(25000);  // measured, but starts no take
+  rig.Blocks(5000);
+  EXPECT_FALSE(rig.engine.Recording());
+  EXPECT_STREQ(rig.status.Read().title, kCalibrationPrompt);
+  rig.engine.PressAutoMode();
+  rig.Blocks(30000);  // only finishes
+  EXPECT_EQ(rig.engine.AutoModeState(), 0);
+  EXPECT_EQ(rig.settings.Load(),
+            (EngineSettingsValues{20000, 40, 600, 1.0F, 0, 33, 0.5F, 0, 0, 30001}));
+  EXPECT_STREQ(rig.status.Read().value, "OK!");
+}
+
+// The window thread's RESET and status writes at the worst instant, made
+// deterministic by acting from inside the engine's call to the controls.
+TEST(Calibration, ResetOrPressDuringTheStartStep) {
+  const std::pair<void (*)(VoiceEngine&), int32_t> cases[] = {
+      {[](VoiceEngine& e) { e.ResetAutoMode(); }, kAutoIdle},
+      {[](VoiceEngine& e) { e.PressAutoMode(); }, kAutoFinish}};
+  for (const auto& [act, after] : cases) {
+    Rig rig;
+    bool acted = false;
+    rig.controls.onShow = [&, act = act] {
+      if (!std::exchange(acted, true)) {
+        act(rig.engine);
+      }
+    };
+    rig.engine.PressAutoMode();
+    rig.Blocks(0);
+    EXPECT_EQ(rig.engine.AutoModeState(), after);
+  }
+}
+
+// The result waits while the status line is held; a new calibration drops it.
+TEST(Calibration, ResultWaitsForABusyStatusLineUnlessRestarted) {
+  const struct {
+    bool heard, restart;
+    const char *title, *value;
+  } cases[] = {{true, false, "", "OK!"},
+               {false, false, kCalibrationNothingHeard, " "},
+               {true, true, kCalibrationPrompt, " "}};
+  for (const auto& c : cases) {
+    Rig rig;
+    rig.engine.PressAutoMode();
+    rig.Blocks(0, 2);
+    rig.Blocks(c.heard ? 9000 : 0);
+    rig.engine.PressAutoMode();
+    bool held = false;
+    rig.controls.onShow = [&] {
+      if (!std::exchange(held, true)) {
+        StatusDisplayTestAccess::Hold(rig.status);
+      }
+    };
+    rig.Blocks(0);  // finishes while the status is being written
+    ASSERT_TRUE(held);
+    StatusDisplayTestAccess::Release(rig.status);
+    ASSERT_EQ(rig.engine.AutoModeState(), kAutoIdle);
+    if (c.restart) {
+      rig.engine.PressAutoMode();
+      rig.Blocks(0);
+      rig.engine.ResetAutoMode();
+    }
+    rig.Blocks(0);
+    EXPECT_STREQ(rig.status.Read().title, c.title);
+    EXPECT_STREQ(rig.status.Read().value, c.value);
+  }
+}
+
+// A tiny divisor must not wrap the trace or a bar to the other side.
+TEST(DisplayFrame, ScalesStayInTheDisplayArea) {
+  const std::vector<int16_t> high(880, 32767);
+  const std::vector<int16_t> low(880, -32768);
+  std::array<Point, kMaxTracePoints> pts{};
+  ComputeTrace(high.data(), 880, 1, pts);
+  EXPECT_EQ(pts[0].y, kDisplayArea.bottom);
+  ComputeTrace(low.data(), 880, 92, pts);
+  EXPECT_EQ(pts[0].y, kDisplayArea.top);
+  std::array<int32_t, kSpectrumBars> h{};
+  ComputeBars(low.data(), 0, 1, h);
+  EXPECT_EQ(h[3], kBarBaseY - kDisplayArea.top);
+}
+
+TEST(DisplayFrame, DrawsTheSameComparesWhatIsDrawnOnly) {
+  DisplayFrame base;
+  base.statusVisible = true;
+  const std::pair<void (*)(DisplayFrame&), bool> cases[] = {
+      {[](DisplayFrame& f) { f.status.timeMs = 1234; }, true},
+      {[](DisplayFrame& f) {
+         f.trace[5] = {1, 1};
+       },
+       true},  // beyond the count
+      {[](DisplayFrame& f) { f.traceCount = 1; }, false},
+      {[](DisplayFrame& f) { f.meterSegments = 1; }, false},
+      {[](DisplayFrame& f) { f.barHeights[40] = 3; }, false},
+      {[](DisplayFrame& f) { f.status.value[0] = 'P'; }, false},
+      {[](DisplayFrame& f) { f.valueTop = 86; }, false},
+      {[](DisplayFrame& f) { f.statusVisible = false; }, false},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    DisplayFrame changed = base;
+    cases[i].first(changed);
+    EXPECT_EQ(DrawsTheSame(base, changed), cases[i].second) << i;
+  }
+}
+
+// Out-of-range settings act as the nearest harmless value; reset keeps the
+// two levels the user tuned.
+TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
+  const auto takeLength = [](float speed) {
+    Rig rig;
+    rig.settings.Speed = speed;
+    rig.Blocks(5000);
+    return rig.engine.Ring().WritePos();
+  };
+  EXPECT_EQ(takeLength(9.0F), takeLength(2.2F));
+  EXPECT_EQ(takeLength(-3.0F), takeLength(0.5F));
+  EXPECT_EQ(takeLength(std::nanf("")), 880);
+  Rig rig;
+  const std::string longText(1000, 'T');
+  rig.status.ShowStatus(longText.c_str(), "%s", longText.c_str());
+  EXPECT_EQ(std::strlen(rig.status.Read().value), kStatusValueCapacity - 1);
+  rig.settings.Store({4128, 7, 20, 2.0F, 1, 3, 0.1F, 500, 1, 16384});
+  ResetSettings(rig.settings, rig.engine);
+  EngineSettingsValues want = DefaultEngineSettings;
+  want.peakThreshold = 4128;
+  want.oscilloDivisor = 16384;
+  EXPECT_EQ(rig.settings.Load(), want);
+  EXPECT_EQ(rig.controls.calls, 1);
+}
+
+}  // namespace
+}  // namespace mimicore
