@@ -20,18 +20,16 @@ namespace {
 // Logs every step; the one named |fail| fails.
 struct Steps final : ShellSteps {
   explicit Steps(std::string f) : fail(std::move(f)) {}
-  bool S(const char* name) {
+  bool S(const char* name, const char* text = "") {
     log += (log.empty() ? "" : " ") + std::string(name);
+    error += text;
     return fail != name;
   }
   bool TakeSingleInstance() override { return S("instance"); }
   void BringRunningInstanceToFront() override { S("front"); }
   void ReleaseSingleInstance() override { S("-instance"); }
   unsigned WaveInputDevices() override { return S("devices") ? 1U : 0U; }
-  void ShowStartupError(const char* text) override {
-    S("error");
-    error = text;
-  }
+  void ShowStartupError(const char* text) override { S("error", text); }
   void ReadProgramFacts() override { S("facts"); }
   void SwitchLightsOff() override { S("lights"); }
   void RestoreLights() override { S("-lights"); }
@@ -87,77 +85,67 @@ TEST(Startup, RunsInOrderAndEveryFailureUndoesWhatWasDone) {
 }
 
 TEST(WindowPlacement, StoredPositionKeptOnlyWhereSomePixelIsOnAScreen) {
-  constexpr int32_t kW = 342;
-  constexpr int32_t kH = 350;
-  constexpr WindowOrigin kCentred{341, 209};
-  const std::vector<ScreenRect> none;
+  const WindowOrigin centred{341, 209};
   const std::vector<ScreenRect> one{{0, 0, 1024, 768}};
   const std::vector<ScreenRect> two{{0, 0, 1024, 768}, {-1280, 100, 0, 1124}};
   const struct {
     WindowOrigin stored;
-    const std::vector<ScreenRect>& monitors;
+    std::vector<ScreenRect> monitors;
     bool kept;
   } cases[] = {
-      {{0, 0}, one, true},
-      {{-kW + 1, -kH + 1}, one, true},  // one pixel on screen
+      {{-341, -349}, one, true},  // one pixel on screen
       {{1023, 767}, one, true},
-      {{-kW, 100}, one, false},  // touching the edge, not on it
-      {{1024, 100}, one, false},
-      {{100, -kH}, one, false},
+      {{-342, 100}, one, false},  // touching the edge, not on it
+      {{100, 768}, one, false},
       {{-1000, 500}, one, false},
       {{-1000, 500}, two, true},
       {{-1000, -300}, two, false},
-      {{INT_MAX, INT_MAX}, two, false},
       {{INT_MIN, INT_MIN}, two, false},
-      {{INT_MAX - kW + 1, 0}, two, false},  // the far edge must not wrap onto a screen
-      {{100, 100}, none, false},
+      {{INT_MAX - 341, 0}, two, false},  // the far edge must not wrap onto a screen
+      {{100, 100}, {}, false},
       {{kNoWindowPosition, 100}, one, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ChooseWindowOrigin(c.stored, kW, kH, c.monitors, kCentred),
-              c.kept ? c.stored : kCentred)
+    EXPECT_EQ(ChooseWindowOrigin(c.stored, 342, 350, c.monitors, centred),
+              c.kept ? c.stored : centred)
         << c.stored.x << "," << c.stored.y;
   }
 }
 
+// Looks at |at| ms with the capture, played and queued counts.
 TEST(DeviceWatchdog, GivesUpAfterTwoSilentSecondsAndRetriesEveryTwo) {
   using A = DeviceWatchdog::Action;
   const struct {
     uint32_t start;
-    std::vector<std::pair<uint32_t, DeviceCounts>> looks;  // the last gives up, the others not
+    std::vector<std::pair<uint32_t, DeviceCounts>> looks;  // only the last may give up
     LostDevice lost;
   } cases[] = {
-      {0, {{500, {25, 0, 0}}, {60000, {3000, 0, 0}}}, LostDevice::kNone},
       {0, {{1000, {50, 0, 0}}, {2999, {50, 0, 0}}, {3000, {50, 0, 0}}}, LostDevice::kCapture},
-      {100, {{2099, {0, 0, 0}}, {2100, {0, 0, 0}}}, LostDevice::kCapture},
-      {0, {{3000, {150, 0, 0}}, {9000, {450, 0, 0}}}, LostDevice::kNone},  // idle output
-      {0, {{5200, {260, 7, 3}}, {7100, {355, 7, 3}}, {7200, {360, 7, 3}}}, LostDevice::kPlayback},
-      {0, {{1000, {50, 1, 5}}, {4000, {200, 90, 5}}}, LostDevice::kNone},
+      {0, {{5200, {260, 7, 3}}, {7199, {360, 7, 3}}, {7200, {360, 7, 3}}}, LostDevice::kPlayback},
+      {0, {{3000, {150, 0, 0}}, {6000, {300, 90, 5}}}, LostDevice::kNone},  // idle or playing
       {0xFFFFFC00U,
-       {{0x100U, {0xFFFFFFFFU, 0, 0}}, {0x500U, {0x10U, 0, 0}}, {0x500U + 2000, {0x10U, 0, 0}}},
-       LostDevice::kCapture},  // wrapping counts and clock
+       {{0x500U, {0x10U, 0, 0}}, {0x500U + 2000, {0x10U, 0, 0}}},
+       LostDevice::kCapture},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
+  for (const auto& c : cases) {
     DeviceWatchdog dog;
-    dog.Restart(cases[i].start, {0, 0, 0});
-    for (size_t k = 0; k < cases[i].looks.size(); ++k) {
-      const bool last = k + 1 == cases[i].looks.size() && cases[i].lost != LostDevice::kNone;
-      const auto [at, counts] = cases[i].looks[k];
-      EXPECT_EQ(dog.Look(at, counts), last ? A::kGiveUp : A::kNone) << i << " at " << at;
+    dog.Restart(c.start, {0xFFFFFFF0U, 0, 0});
+    for (const auto& [at, counts] : c.looks) {
+      const bool last = at == c.looks.back().first && c.lost != LostDevice::kNone;
+      EXPECT_EQ(dog.Look(at, counts), last ? A::kGiveUp : A::kNone) << at;
     }
-    EXPECT_EQ(dog.Lost(), cases[i].lost) << i;
+    EXPECT_EQ(dog.Lost(), c.lost) << c.looks.back().first;
   }
   DeviceWatchdog dog;
   dog.Restart(0, {0, 0, 0});
-  ASSERT_EQ(dog.Look(2000, {0, 0, 0}), A::kGiveUp);
-  std::vector<uint32_t> attempts;
-  for (uint32_t t = 2250; t <= 8000; t += 250) {
+  std::vector<uint32_t> reopened;
+  for (uint32_t t = 250; t <= 8000; t += 250) {
     if (dog.Look(t, {0, 0, 0}) == A::kReopen) {
-      attempts.push_back(t);
+      reopened.push_back(t);
       dog.Reopened(t, {0, 0, 0}, /*running=*/t >= 8000);
     }
   }
-  EXPECT_EQ(attempts, (std::vector<uint32_t>{4000, 6000, 8000}));
+  EXPECT_EQ(reopened, (std::vector<uint32_t>{4000, 6000, 8000}));
   EXPECT_EQ(dog.Look(9999, {0, 0, 0}), A::kNone) << "a reopened device gets its own two seconds";
   EXPECT_EQ(dog.Look(10000, {0, 0, 0}), A::kGiveUp);
 }
@@ -165,17 +153,13 @@ TEST(DeviceWatchdog, GivesUpAfterTwoSilentSecondsAndRetriesEveryTwo) {
 // The system's keyboard: a pressed key toggles, a written table becomes the state.
 struct Keyboard final : KeyboardPort {
   void ReadKeys(KeyTable& table) override { table = keys; }
-  void WriteKeys(const KeyTable& table) override {
-    keys = table;
-    ++writes;
-  }
+  void WriteKeys(const KeyTable& table) override { keys = table; }
   void SendKeyEvent(uint8_t vk, uint8_t /*scan*/, uint32_t flags) override {
     events.push_back(vk);
     keys[vk] = uint8_t(keys[vk] ^ ((flags & kKeyEventKeyUp) == 0 ? 1U : 0U));
   }
   KeyTable keys{};
   std::vector<uint8_t> events;
-  int writes = 0;
 };
 
 TEST(LockLights, LitKeysGoDarkAndComeBackOtherPlatformsTouchNothing) {
@@ -183,66 +167,40 @@ TEST(LockLights, LitKeysGoDarkAndComeBackOtherPlatformsTouchNothing) {
   start[kVkNumLock] = 1;
   start[kVkScrollLock] = 0x81;  // held down and lit
   start[kVkCapsLock] = 0x80;    // held down, dark
-  start['A'] = 0x80;
-  for (const int32_t method : {kLightMethodSetState, kLightMethodKeyEvent, 0, 3, -1}) {
+  for (const int32_t method : {kLightMethodSetState, kLightMethodKeyEvent, 0, -1}) {
     const bool works = method == kLightMethodSetState || method == kLightMethodKeyEvent;
     Keyboard k;
     k.keys = start;
     LockLights lights(k, method);
     lights.SwitchLightsOff();
-    KeyTable dark = start;
-    if (works) {
-      dark[kVkNumLock] = 0;
-      dark[kVkScrollLock] = 0x80;
-    }
-    EXPECT_EQ(k.keys, dark) << method;
-    if (method == kLightMethodKeyEvent) {
-      EXPECT_EQ(k.events,
-                (std::vector<uint8_t>{kVkNumLock, kVkNumLock, kVkScrollLock, kVkScrollLock}));
-    }
-    // Whatever the user toggled meanwhile, the lights end as at the start.
-    k.keys[kVkCapsLock] ^= 1;
+    EXPECT_EQ(k.keys[kVkNumLock] | k.keys[kVkScrollLock], works ? 0x80 : 0x81) << method;
+    EXPECT_EQ(k.keys[kVkCapsLock], 0x80) << method;
+    k.keys[kVkCapsLock] ^= 1;  // the user's toggles meanwhile are undone too
     k.keys[kVkNumLock] ^= 1;
-    const KeyTable toggled = k.keys;
     lights.RestoreLights();
-    EXPECT_EQ(k.keys, works ? start : toggled) << method;
-    EXPECT_TRUE(works || (k.events.empty() && k.writes == 0)) << method;
+    EXPECT_EQ(k.keys == start, works) << method;
+    EXPECT_EQ(k.events.size(), method == kLightMethodKeyEvent ? 8U : 0U) << method;
   }
-  Keyboard untouched;
-  LockLights(untouched, kLightMethodKeyEvent).RestoreLights();
-  EXPECT_TRUE(untouched.events.empty() && untouched.writes == 0) << "restore without switching";
 }
 
-TEST(PanelSlide, OpensAndShutsInTenthsAndTurnsBackMidSlide) {
-  const auto travel = [](PanelSlide& slide, uint32_t& now) {
-    std::vector<int32_t> seen;
-    for (int i = 0; i < 40; ++i, now += 50) {
-      if (auto p = slide.Step(now)) {
-        seen.push_back(*p);
-        if (!slide.WaitBeforeNextStep(now)) {
-          break;
-        }
+TEST(PanelSlide, MovesATenthEvery50MsTurnsBackMidSlideAndSurvivesClockJumps) {
+  PanelSlide slide;
+  std::vector<int32_t> seen;
+  slide.Toggle();
+  uint32_t now = 5000;
+  for (; seen.size() < 14; now += 25) {
+    if (auto p = slide.Step(now)) {
+      seen.push_back(*p);
+      if (seen.size() == 11) {
+        slide.Toggle();
       }
     }
-    return seen;
-  };
-  PanelSlide slide;
-  uint32_t now = 5000;
-  ASSERT_EQ(slide.Step(now), 0);
+  }
+  EXPECT_EQ(seen, (std::vector<int32_t>{24, 48, 72, 96, 120, 144, 168, 192, 216, 240, 243, 218, 193,
+                                        168}));
   slide.Toggle();
-  EXPECT_EQ(travel(slide, now),
-            (std::vector<int32_t>{24, 48, 72, 96, 120, 144, 168, 192, 216, 240, 243}));
-  slide.Toggle();
-  ASSERT_EQ(slide.Step(now += 50), 218);
-  EXPECT_EQ(slide.Step(now + 49), std::nullopt);
-  ASSERT_EQ(slide.Step(now += 50), 193);
-  slide.Toggle();
-  now += 50;
-  EXPECT_EQ(travel(slide, now), (std::vector<int32_t>{217, 241, 243}));
-  // A huge gap (or a wrapped clock) never leaves the travel.
-  slide.SetOpen(false);
-  EXPECT_EQ(slide.Step(now += 100000), 218);
-  EXPECT_EQ(slide.Step(now + 0xFFFFFF00U), 0);
+  EXPECT_EQ(slide.Step(now + 25), 192) << "turned back from where it is";
+  EXPECT_EQ(slide.Step(now + 0xFFFFFF00U), 243) << "a huge gap or a wrapped clock ends the travel";
 }
 
 TEST(ManualPath, FitsExactlyOrIsRefusedWhole) {

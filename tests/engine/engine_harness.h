@@ -19,16 +19,10 @@ struct Sinks final : PlaybackSink, DisplaySink {
   bool Write(const void* bytes, uint32_t count) override {
     const auto* s = static_cast<const int16_t*>(bytes);
     samples.insert(samples.end(), s, s + count / 2);
-    ++writes;
     return true;
   }
-  void OnFrame(const DisplayFrame& f) override {
-    last = f;
-    ++frames;
-  }
+  void OnFrame(const DisplayFrame& /*frame*/) override { ++frames; }
   std::vector<int16_t> samples;
-  int writes = 0;
-  DisplayFrame last;
   int frames = 0;
 };
 
@@ -49,16 +43,7 @@ struct FakeControls final : ControlsView {
   int calls = 0;
 };
 
-// A block whose mean absolute value is |amplitude| (alternating sign).
-inline std::vector<int16_t> Square(int16_t amplitude, uint32_t n = 880) {
-  std::vector<int16_t> v(n, amplitude);
-  for (uint32_t i = 1; i < n; i += 2) {
-    v[i] = int16_t(-amplitude);
-  }
-  return v;
-}
-
-// An engine with its fakes; each block advances the clock by |stepMs|.
+// An engine with its fakes; each block advances the clock by 20 ms.
 struct Rig {
   EngineSettings settings;
   StatusDisplay status;
@@ -66,24 +51,20 @@ struct Rig {
   Sinks sink;
   FakeControls controls;
   VoiceEngine engine{settings, status, clock, &sink, &sink, &controls};
-  uint32_t stepMs = 20;
 
   Rig() { engine.AllocateRing(); }
   void Block(std::vector<int16_t> samples) {
     engine.OnCaptureBlock(samples.data(), uint32_t(samples.size() * 2));
-    clock.now += stepMs;
+    clock.now += 20;
   }
+  // |count| blocks whose mean absolute value is |amplitude|.
   void Blocks(int16_t amplitude, int count = 1) {
-    for (int i = 0; i < count; ++i) {
-      Block(Square(amplitude));
+    std::vector<int16_t> v(880, amplitude);
+    for (size_t i = 1; i < v.size(); i += 2) {
+      v[i] = int16_t(-amplitude);
     }
-  }
-  // Quiet blocks until nothing is recording, playing or waiting to play.
-  void Drain() {
-    for (int n = 0;
-         n < 20000 && (engine.Recording() || engine.Playing() || engine.Ring().PendingBytes() != 0);
-         ++n) {
-      Blocks(0);
+    for (int i = 0; i < count; ++i) {
+      Block(v);
     }
   }
 };

@@ -4,12 +4,12 @@
 #include <bit>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../engine/engine_harness.h"
 #include "settings/memory_settings_store.h"
 #include "settings/presets.h"
-#include "ui/windows/window_placement.h"
 
 namespace mimicore {
 namespace {
@@ -40,15 +40,6 @@ std::array<uint32_t, 14> Fields(const EngineSettingsValues& v, const AppSettings
           U(a.NumSettings), U(a.CurSetting),  U(a.winx),          U(a.winy)};
 }
 
-void StorePreset(MemorySettingsStore& store, const std::string& path,
-                 const EngineSettingsValues& v) {
-  const auto f = Fields(v, {});
-  for (size_t i = 0; i < 10; ++i) {
-    store.SetValue(path, kNames[i], kStoredTypeBinary,
-                   Le(i == 0 ? U(SpeedToHundredths(v.Speed)) : f[i]));
-  }
-}
-
 Bytes Stored(const MemorySettingsStore& store, const std::string& path, const char* name) {
   const auto v = store.GetValue(path, name);
   return v ? v->bytes : Bytes{};
@@ -76,7 +67,6 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
   const size_t sizes[] = {0, 1, 3, 4, 5, 64 * 1024};
   const uint32_t patterns[] = {0x7FC00000U, 0x7F800001U, 0x7F800000U, 0xFF800000U, 0x80000000U,
                                0x7FFFFFFFU, 0xFFFFFFFFU, 0x7F7FFFFFU, 1000000000U, U(-5.0F)};
-  const std::vector<ScreenRect> screen{{0, 0, 1024, 768}};
   for (size_t i = 0; i < std::size(kNames); ++i) {
     const std::string& path = i >= 10 ? kProduct : kDefault;
     for (const uint32_t type : types) {
@@ -94,22 +84,17 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
             expected[i] = i == 0 ? U(HundredthsToSpeed(int32_t(pattern))) : pattern;
           }
           ASSERT_EQ(Fields(run.settings.Load(), run.app), expected);
-
           const EngineSettingsValues v = run.settings.Load();
           const EffectiveSettings e = MakeEffective(v);
+          const ControlPositions p = PositionsFor(e, v.NThre, v.SilenceTime);
           EXPECT_TRUE(e.peakThreshold >= 1 && e.oscilloDivisor >= 1 && e.speed >= 0.5F &&
                       e.speed <= 2.2F && e.decay >= 0.0F && e.decay <= 1.0F && e.delay >= 0 &&
-                      e.delay <= 300 && e.bpf >= 0 && e.bpf <= kBpfMax);
-          const ControlPositions p = PositionsFor(e, v.NThre, v.SilenceTime);
-          EXPECT_TRUE(p.speedSlider >= 50 && p.speedSlider <= 220 && p.decayKnob >= 0 &&
-                      p.decayKnob <= 100 && p.delayKnob >= 0 && p.delayKnob <= 100);
-          const WindowOrigin centred{341, 209};
-          const WindowOrigin o =
-              ChooseWindowOrigin({run.app.winx, run.app.winy}, 342, 350, screen, centred);
-          EXPECT_TRUE(o == centred || (o.x > -342 && o.x < 1024 && o.y > -350 && o.y < 768));
-          if (taken) {
+                      e.delay <= 300 && e.bpf >= 0 && e.bpf <= kBpfMax && p.speedSlider >= 50 &&
+                      p.speedSlider <= 220 && p.decayKnob >= 0 && p.decayKnob <= 100 &&
+                      p.delayKnob >= 0 && p.delayKnob <= 100);
+          if (taken) {  // speech and silence: records, plays, draws, filters, echoes
             testing::Rig rig;
-            rig.settings.Store(run.settings.Load());
+            rig.settings.Store(v);
             rig.engine.ApplySettings();
             for (int b = 0; b < 48; ++b) {
               rig.Blocks(b < 8 ? int16_t(b % 2 == 0 ? 12000 : -3000) : int16_t{0});
@@ -125,21 +110,18 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
   }
 }
 
-TEST(Presets, FirstRunCreatesNothingAndSavesWhatTheNextRunLoadsAndApplies) {
+TEST(Presets, FirstRunCreatesNothingAndTheNextRunLoadsAndAppliesWhatWasSaved) {
   MemorySettingsStore store;
   Session first(store);
-  first.app = {3, 2, 40, 50};
+  first.app = {3, 2, 40, -1234};
   first.settings.Store(kCustom);
   first.presets.LoadSettingsAtStartup();
   EXPECT_EQ(first.settings.Load(), kCustom);
   EXPECT_EQ(first.app.NumSettings, 0) << "no count: the default preset";
   EXPECT_EQ(store.KeyCount(), 0U) << "loading must not create keys";
-  first.app.winy = -1234;
   first.presets.SaveSettingsAtShutdown();
   EXPECT_EQ(Stored(store, kProduct, "winy"), Bytes({0x2E, 0xFB, 0xFF, 0xFF}));
   EXPECT_EQ(Stored(store, kDefault, "Speed"), Bytes({137, 0, 0, 0}));
-  EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(U(0.63F)));
-
   Session next(store);
   next.presets.LoadSettingsAtStartup();
   EXPECT_EQ(next.settings.Load(), kCustom);
@@ -148,62 +130,55 @@ TEST(Presets, FirstRunCreatesNothingAndSavesWhatTheNextRunLoadsAndApplies) {
   EXPECT_EQ(next.controls.last.speedSlider, 137) << "applied after loading";
 }
 
-TEST(Presets, SpeedsRoundTripAndHostileFloatsConvertSafely) {
+// Every slider speed comes back bit for bit; a changed value that cannot be
+// stored saturates, an unchanged one is written back as the bytes it was
+// read from, even where a 32-bit x87 build quietened a signalling NaN.
+TEST(Presets, SpeedsRoundTripAndUnchangedStoredBytesSurvive) {
   for (int32_t p = 50; p <= 220; ++p) {
     MemorySettingsStore store;
     Session saver(store);
-    saver.settings.Speed = float(p) * 0.01F;  // what the speed slider sets
+    saver.settings.Speed = float(p) * 0.01F;
     ASSERT_TRUE(saver.presets.SavePreset("def_settings"));
     Session loader(store);
     ASSERT_TRUE(loader.presets.LoadPreset("def_settings"));
     ASSERT_EQ(U(loader.settings.Speed.load()), U(float(p) * 0.01F)) << p;
   }
-  const std::pair<float, int32_t> cases[] = {
-      {0.7F, 70},        {0.125F, 13},       {-0.125F, -13},        {1e7F, 1000000000},
-      {3e7F, INT32_MAX}, {-3e7F, INT32_MIN}, {INFINITY, INT32_MAX}, {-INFINITY, INT32_MIN},
-      {NAN, 0}};
-  for (auto [speed, hundredths] : cases) {
+  for (auto [speed, hundredths] : {std::pair{0.125F, 13},
+                                   {-0.125F, -13},
+                                   {3e7F, INT32_MAX},
+                                   {-INFINITY, INT32_MIN},
+                                   {NAN, 0}}) {
     EXPECT_EQ(SpeedToHundredths(speed), hundredths) << speed;
   }
-}
-
-// A 32-bit x87 build quietens a signalling NaN in a register: the stored
-// bytes of an unchanged value must survive that and other fields' changes.
-TEST(Presets, UnchangedStoredBytesAreWrittenBackAsTheyWere) {
   MemorySettingsStore store;
-  StorePreset(store, kDefault, kCustom);
   store.SetValue(kDefault, "Speed", kStoredTypeBinary, Le(INT32_MAX));
   store.SetValue(kDefault, "Decay", kStoredTypeBinary, Le(0x7F812345U));
   Session run(store);
   run.presets.LoadPreset("def_settings");
-  run.settings.Echo = 0;
+  run.settings.Echo = 1;
   run.settings.Decay = std::bit_cast<float>(0x7FC12345U);
   run.presets.SavePreset("def_settings");
   EXPECT_EQ(Stored(store, kDefault, "Speed"), Le(INT32_MAX));
   EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(0x7F812345U));
-  EXPECT_EQ(Stored(store, kDefault, "Echo"), Le(0));
-  run.settings.Decay = 0.2F;
-  run.presets.SavePreset("def_settings");
-  EXPECT_EQ(Stored(store, kDefault, "Decay"), Le(U(0.2F)));
+  EXPECT_EQ(Stored(store, kDefault, "Echo"), Le(1));
 }
 
 TEST(Presets, StartupAndShutdownChooseThePresetFromNumAndCurSetting) {
   const struct {
-    int32_t num, cur;
-    int loadsFrom, savesTo;  // preset index; -1: none
+    int32_t num, cur, loadsFrom, savesTo;  // preset index; -1: none
   } cases[] = {{3, 2, 2, 2},    {3, 3, 3, 3}, {3, 4, -1, -1}, {3, 0, -1, -1},
                {3, -1, -1, -1}, {0, 5, 0, 0}, {-1, 1, -1, 0}, {INT32_MIN, -1, -1, 0}};
   const char* names[] = {"def_settings", "set_1", "set_2", "set_3", "set_4"};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "NumSettings " << c.num << " CurSetting " << c.cur);
     MemorySettingsStore store;
+    for (int i = 0; i < 5; ++i) {
+      Session writer(store);
+      writer.settings.NThre = i;
+      writer.presets.SavePreset(names[i]);
+    }
     store.SetValue(kProduct, "NumSettings", kStoredTypeBinary, Le(U(c.num)));
     store.SetValue(kProduct, "CurSetting", kStoredTypeBinary, Le(U(c.cur)));
-    for (int i = 0; i < 5; ++i) {
-      EngineSettingsValues v = kCustom;
-      v.NThre = i;
-      StorePreset(store, kProduct + "\\" + names[i], v);
-    }
     Session run(store);
     run.presets.LoadSettingsAtStartup();
     EXPECT_EQ(run.settings.NThre.load(),
@@ -224,13 +199,11 @@ TEST(Presets, OutOfRangeNumbersAndARefusingStoreWriteNothing) {
   for (const int32_t n : {0, 3, -1, INT32_MIN, INT32_MAX}) {
     EXPECT_FALSE(run.presets.SaveNumberedPreset(n) || run.presets.LoadNumberedPreset(n)) << n;
   }
-  EXPECT_EQ(run.controls.calls, 0);
   EXPECT_TRUE(run.presets.LoadNumberedPreset(2)) << "an absent preset still loads";
   EXPECT_EQ(run.controls.calls, 1);
   store.SetWritable(false);
-  EXPECT_FALSE(run.presets.SaveAppSettings());
-  EXPECT_FALSE(run.presets.SavePreset("def_settings"));
-  EXPECT_FALSE(run.presets.SaveNumberedPreset(1));
+  EXPECT_FALSE(run.presets.SaveAppSettings() || run.presets.SavePreset("def_settings") ||
+               run.presets.SaveNumberedPreset(1));
   run.presets.SaveSettingsAtShutdown();
   EXPECT_EQ(store.KeyCount(), 0U);
 }
