@@ -9,7 +9,6 @@
 #include "app/device_watchdog.h"
 #include "app/lock_lights.h"
 #include "app/manual_path.h"
-#include "app/panel_slide.h"
 #include "app/startup.h"
 #include "settings/engine_settings.h"
 #include "ui/windows/window_placement.h"
@@ -92,19 +91,17 @@ TEST(WindowPlacement, StoredPositionKeptOnlyWhereSomePixelIsOnAScreen) {
     WindowOrigin stored;
     std::vector<ScreenRect> monitors;
     bool kept;
-  } cases[] = {
-      {{-341, -349}, one, true},  // one pixel on screen
-      {{1023, 767}, one, true},
-      {{-342, 100}, one, false},  // touching the edge, not on it
-      {{100, 768}, one, false},
-      {{-1000, 500}, one, false},
-      {{-1000, 500}, two, true},
-      {{-1000, -300}, two, false},
-      {{INT_MIN, INT_MIN}, two, false},
-      {{INT_MAX - 341, 0}, two, false},  // the far edge must not wrap onto a screen
-      {{100, 100}, {}, false},
-      {{kNoWindowPosition, 100}, one, false},
-  };
+  } cases[] = {{{-341, -349}, one, true},  // one pixel on screen
+               {{1023, 767}, one, true},
+               {{-342, 100}, one, false},  // touching the edge, not on it
+               {{100, 768}, one, false},
+               {{-1000, 500}, one, false},
+               {{-1000, 500}, two, true},
+               {{-1000, -300}, two, false},
+               {{INT_MIN, INT_MIN}, two, false},
+               {{INT_MAX - 341, 0}, two, false},  // the far edge must not wrap onto a screen
+               {{100, 100}, {}, false},
+               {{kNoWindowPosition, 100}, one, false}};
   for (const auto& c : cases) {
     EXPECT_EQ(ChooseWindowOrigin(c.stored, 342, 350, c.monitors, centred),
               c.kept ? c.stored : centred)
@@ -181,26 +178,6 @@ TEST(LockLights, LitKeysGoDarkAndComeBackOtherPlatformsTouchNothing) {
     EXPECT_EQ(k.keys == start, works) << method;
     EXPECT_EQ(k.events.size(), method == kLightMethodKeyEvent ? 8U : 0U) << method;
   }
-}
-
-TEST(PanelSlide, MovesATenthEvery50MsTurnsBackMidSlideAndSurvivesClockJumps) {
-  PanelSlide slide;
-  std::vector<int32_t> seen;
-  slide.Toggle();
-  uint32_t now = 5000;
-  for (; seen.size() < 14; now += 25) {
-    if (auto p = slide.Step(now)) {
-      seen.push_back(*p);
-      if (seen.size() == 11) {
-        slide.Toggle();
-      }
-    }
-  }
-  EXPECT_EQ(seen, (std::vector<int32_t>{24, 48, 72, 96, 120, 144, 168, 192, 216, 240, 243, 218, 193,
-                                        168}));
-  slide.Toggle();
-  EXPECT_EQ(slide.Step(now + 25), 192) << "turned back from where it is";
-  EXPECT_EQ(slide.Step(now + 0xFFFFFF00U), 243) << "a huge gap or a wrapped clock ends the travel";
 }
 
 TEST(ManualPath, FitsExactlyOrIsRefusedWhole) {

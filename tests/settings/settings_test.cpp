@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -57,8 +58,6 @@ struct Session {
   Presets presets;
 };
 
-constexpr EngineSettingsValues kCustom{5000, 55, 820, 1.37F, 1, 99, 0.63F, 1870, 1, 1024};
-
 // Every value with every registry type, odd sizes and hostile bit patterns:
 // only four bytes of a type the program writes are taken, the engine and the
 // window then stay in range and run, and shut-down writes the bytes back.
@@ -108,26 +107,6 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
       }
     }
   }
-}
-
-TEST(Presets, FirstRunCreatesNothingAndTheNextRunLoadsAndAppliesWhatWasSaved) {
-  MemorySettingsStore store;
-  Session first(store);
-  first.app = {3, 2, 40, -1234};
-  first.settings.Store(kCustom);
-  first.presets.LoadSettingsAtStartup();
-  EXPECT_EQ(first.settings.Load(), kCustom);
-  EXPECT_EQ(first.app.NumSettings, 0) << "no count: the default preset";
-  EXPECT_EQ(store.KeyCount(), 0U) << "loading must not create keys";
-  first.presets.SaveSettingsAtShutdown();
-  EXPECT_EQ(Stored(store, kProduct, "winy"), Bytes({0x2E, 0xFB, 0xFF, 0xFF}));
-  EXPECT_EQ(Stored(store, kDefault, "Speed"), Bytes({137, 0, 0, 0}));
-  Session next(store);
-  next.presets.LoadSettingsAtStartup();
-  EXPECT_EQ(next.settings.Load(), kCustom);
-  EXPECT_EQ(next.app.winx, 40);
-  EXPECT_EQ(next.controls.calls, 1);
-  EXPECT_EQ(next.controls.last.speedSlider, 137) << "applied after loading";
 }
 
 // Every slider speed comes back bit for bit; a changed value that cannot be
@@ -192,15 +171,17 @@ TEST(Presets, StartupAndShutdownChooseThePresetFromNumAndCurSetting) {
   }
 }
 
-TEST(Presets, OutOfRangeNumbersAndARefusingStoreWriteNothing) {
+// Loading creates no key, numbers outside 1..NumSettings touch nothing, and
+// a store that refuses writes is reported as failing.
+TEST(Presets, NothingIsWrittenWithoutCauseAndFailuresAreReported) {
   MemorySettingsStore store;
   Session run(store);
+  run.presets.LoadSettingsAtStartup();
   run.app.NumSettings = 2;
   for (const int32_t n : {0, 3, -1, INT32_MIN, INT32_MAX}) {
     EXPECT_FALSE(run.presets.SaveNumberedPreset(n) || run.presets.LoadNumberedPreset(n)) << n;
   }
-  EXPECT_TRUE(run.presets.LoadNumberedPreset(2)) << "an absent preset still loads";
-  EXPECT_EQ(run.controls.calls, 1);
+  EXPECT_EQ(store.KeyCount(), 0U);
   store.SetWritable(false);
   EXPECT_FALSE(run.presets.SaveAppSettings() || run.presets.SavePreset("def_settings") ||
                run.presets.SaveNumberedPreset(1));
