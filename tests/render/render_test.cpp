@@ -159,9 +159,8 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
        "take 1 begin=0 end=none samples=3604480 still-recording lost=88000\n"},
       {{in, "--speed", "2.20"}, "take 1 begin=10 end=60 samples=20000\n"},
       {{in, "--silence", "200"}, "take 1 begin=10 end=39 samples=25520\n"},
-      {{in, "--peak", "40000"}, "done takes=0"},  // level 12 of 40000
-      {{in, "--peak", "40000", "--threshold", "10"}, "take 1 begin=10 end=60 samples=44000\n"},
-      {{in, "--bpf", "2000"}, "done takes=0"},  // far from the tone
+      {{in, "--peak", "40000"}, "done takes=0"},  // level 12 of 40000, below 40
+      {{in, "--bpf", "2000"}, "done takes=0"},    // far from the tone
       {{in, "--silence", "-5", "--delay", "-1", "--speed", "-1", "--echo"}, "take 1 begin=10 "},
   };
   for (const auto& [args, report] : flags) {
@@ -183,10 +182,8 @@ TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
       {{(dir / "none.wav").string(), "-o", speaker}, 2, (dir / "none.wav: cannot open").string()},
       {{"/dev/zero", "-o", speaker}, 2, "/dev/zero: empty file"},
       {{in, "--bogus"}, 2, "usage: mimicore-render INPUT.wav"},
-      {{in, "--speed"}, 2, "usage:"},
       {{in, "--speed", "0.5x"}, 2, "usage:"},
       {{in, "--decay", "nan"}, 2, "usage:"},
-      {{in, "--silence", "99999999999"}, 2, "usage:"},
       {{in, in}, 2, "usage:"},
       {{in, "-o", (dir / "no-dir" / "out.wav").string()}, 1, "no-dir/out.wav"},
       {{in, "--takes", in}, 1, in},
@@ -221,17 +218,10 @@ TEST(Render, OutputsAreTheSameBytesWhateverThePiecesAndPlaces) {
   };
   const auto whole = render(dir / "whole", "in.wav", "speaker.wav", {1U << 22U, 1U << 22U});
   ASSERT_EQ(std::get<1>(whole).rfind("take 1", 0), 0U);
-  const struct {
-    const char *inAt, *speakerAt;
-    render::IoBlockSizes io;
-  } cases[] = {{"in.wav", "speaker.wav", {1000, 333}},
-               {"in.wav", "speaker.wav", {1, 7}},
-               {"in.wav", "in.wav", {879, 881}},
-               {"takes/take-001.wav", "speaker.wav", {}}};
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
-    EXPECT_TRUE(render(dir / std::to_string(i), c.inAt, c.speakerAt, c.io) == whole) << i;
-  }
+  EXPECT_TRUE(render(dir / "a", "in.wav", "speaker.wav", {1000, 333}) == whole);
+  EXPECT_TRUE(render(dir / "b", "in.wav", "speaker.wav", {1, 7}) == whole);
+  EXPECT_TRUE(render(dir / "c", "in.wav", "in.wav", {879, 881}) == whole);
+  EXPECT_TRUE(render(dir / "d", "takes/take-001.wav", "speaker.wav", {}) == whole);
 }
 
 TEST(Render, SpeakerFileFailingMidRunIsRemovedAndExitsOne) {
@@ -263,7 +253,11 @@ TEST(WavFile, WritesTheExactLayoutOrNothing) {
   EXPECT_FALSE(fs::exists(path)) << "a short file is removed";
 }
 
-TEST(WavFile, ReaderTakesChunksInAnyOrderAndNamesWhatIsWrong) {
+// Both readers, the whole-file one and the streaming one, on files with
+// chunks in any order, broken files, every cut and random damage of a good
+// file and countless tiny chunks: the same samples or the same one-line
+// message, and for the broken files one that says what is wrong.
+TEST(WavFile, ReadersAgreeAndNameWhatIsWrong) {
   const Samples s = {1, -1, 300, -32768};
   const Bytes data = Data(s);
   Bytes unpadded = Riff({Fmt(), data, Chunk("note", {'x'})});  // its pad never written
@@ -271,9 +265,14 @@ TEST(WavFile, ReaderTakesChunksInAnyOrderAndNamesWhatIsWrong) {
   unpadded[4] = uint8_t(unpadded[4] - 1);
   Bytes riffTooLong = Riff({Fmt(), data});
   riffTooLong[5] = 1;
-  const std::pair<Bytes, const char*> cases[] = {
-      {Riff({Chunk("LIST", {1, 0, 3}), data, Fmt()}), ""},
+  std::vector<Bytes> tiny(100000, Chunk("pad ", {}));
+  tiny.push_back(Fmt());
+  tiny.push_back(data);
+  const Bytes good = Riff({Chunk("LIST", {1, 0, 3}), data, Fmt()});
+  std::vector<std::pair<Bytes, const char*>> files = {
+      {good, ""},
       {unpadded, ""},
+      {Riff(tiny), ""},
       {{}, "empty file"},
       {{'h', 'i', '\n'}, "not a RIFF file"},
       {{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W'}, "truncated RIFF header"},
@@ -288,55 +287,37 @@ TEST(WavFile, ReaderTakesChunksInAnyOrderAndNamesWhatIsWrong) {
       {Riff({Fmt(), Chunk("data", {})}), "no samples"},
       {Riff({Fmt(), Chunk("data", {1, 2}, 0xFFFFFFFF)}), "truncated 'data'"},
       {Riff({Fmt(), data, Chunk("\x01\n\x7F ", {}, 99)}), "truncated '??? ' chunk"}};
-  for (const auto& [bytes, says] : cases) {
-    Samples got;
-    std::string error;
-    const bool ok = ParseWav(bytes, got, error);
-    EXPECT_EQ(ok, *says == 0) << says << ": " << error;
-    EXPECT_EQ(got, ok ? s : Samples{}) << says;
-    EXPECT_NE(error.find(says), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-  }
-}
-
-// Every cut of a file, random damage to its headers and countless tiny
-// chunks: the streaming reader says what the whole-file reader says.
-TEST(WavFile, StreamingReaderJudgesAsTheWholeFileReader) {
-  const Bytes good = Riff({Chunk("LIST", {1, 0, 3}), Fmt(), Data({1, -2, 300, 7})});
-  std::vector<Bytes> files;
-  for (size_t cut = 0; cut <= good.size(); ++cut) {
-    files.emplace_back(good.begin(), good.begin() + std::ptrdiff_t(cut));
+  for (size_t cut = 0; cut < good.size(); ++cut) {
+    files.emplace_back(Bytes(good.begin(), good.begin() + std::ptrdiff_t(cut)), nullptr);
   }
   std::mt19937 rng(11);
   for (int round = 0; round < 300; ++round) {
-    files.push_back(good);
-    files.back()[rng() % 64] = uint8_t(rng() % 4 == 0 ? rng() : rng() % 64);
+    files.emplace_back(good, nullptr);
+    files.back().first[rng() % 64] = uint8_t(rng() % 4 == 0 ? rng() : rng() % 64);
   }
-  std::vector<Bytes> tiny(100000, Chunk("pad ", {}));
-  tiny.push_back(Fmt());
-  tiny.push_back(Data({5, 6, 7}));
-  files.push_back(Riff(tiny));
   using Verdict = std::pair<Samples, std::string>;
-  const auto streamed = [](const std::string& path) {
-    Verdict v;
+  const std::string path = (Scratch() / "f.wav").string();
+  for (const auto& [bytes, says] : files) {
+    WriteBytes(path, bytes);
+    Verdict whole;
+    Verdict streamed;
+    ReadWavFile(path.c_str(), whole.first, whole.second);
     WavFileReader reader(3);
     std::array<int16_t, 5> piece{};
     size_t n = 0;
-    if (reader.Open(path.c_str(), false, v.second)) {
-      while (reader.Read(piece.data(), piece.size(), n, v.second) && n > 0) {
-        v.first.insert(v.first.end(), piece.begin(), piece.begin() + std::ptrdiff_t(n));
+    if (reader.Open(path.c_str(), false, streamed.second)) {
+      while (reader.Read(piece.data(), piece.size(), n, streamed.second) && n > 0) {
+        streamed.first.insert(streamed.first.end(), piece.begin(),
+                              piece.begin() + std::ptrdiff_t(n));
       }
     }
-    return v.second.empty() ? v : Verdict({}, v.second);
-  };
-  const std::string path = (Scratch() / "f.wav").string();
-  for (size_t i = 0; i < files.size(); ++i) {
-    WriteBytes(path, files[i]);
-    Verdict whole;
-    ReadWavFile(path.c_str(), whole.first, whole.second);
-    ASSERT_EQ(streamed(path), whole) << "file " << i;
+    ASSERT_EQ(streamed.second.empty() ? streamed : Verdict({}, streamed.second), whole) << says;
+    if (says != nullptr) {
+      EXPECT_EQ(whole.first, *says == 0 ? s : Samples{}) << says;
+      EXPECT_NE(whole.second.find(says), std::string::npos) << whole.second;
+      EXPECT_EQ(whole.second.find('\n'), std::string::npos) << whole.second;
+    }
   }
-  EXPECT_EQ(streamed(path), Verdict({5, 6, 7}, ""));
 }
 
 }  // namespace

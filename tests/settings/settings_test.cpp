@@ -122,13 +122,9 @@ TEST(Presets, SpeedsRoundTripAndUnchangedStoredBytesSurvive) {
     ASSERT_TRUE(loader.presets.LoadPreset("def_settings"));
     ASSERT_EQ(U(loader.settings.Speed.load()), U(float(p) * 0.01F)) << p;
   }
-  for (auto [speed, hundredths] : {std::pair{0.125F, 13},
-                                   {-0.125F, -13},
-                                   {3e7F, INT32_MAX},
-                                   {-INFINITY, INT32_MIN},
-                                   {NAN, 0}}) {
-    EXPECT_EQ(SpeedToHundredths(speed), hundredths) << speed;
-  }
+  EXPECT_EQ(std::tuple(SpeedToHundredths(-0.125F), SpeedToHundredths(3e7F),
+                       SpeedToHundredths(-INFINITY), SpeedToHundredths(NAN)),
+            std::tuple(-13, INT32_MAX, INT32_MIN, 0));
   MemorySettingsStore store;
   store.SetValue(kDefault, "Speed", kStoredTypeBinary, Le(INT32_MAX));
   store.SetValue(kDefault, "Decay", kStoredTypeBinary, Le(0x7F812345U));
@@ -152,9 +148,7 @@ TEST(Presets, StartupAndShutdownChooseThePresetFromNumAndCurSetting) {
     SCOPED_TRACE(::testing::Message() << "NumSettings " << c.num << " CurSetting " << c.cur);
     MemorySettingsStore store;
     for (int i = 0; i < 5; ++i) {
-      Session writer(store);
-      writer.settings.NThre = i;
-      writer.presets.SavePreset(names[i]);
+      store.SetValue(kProduct + "\\" + names[i], "NThre", kStoredTypeBinary, Le(U(i)));
     }
     store.SetValue(kProduct, "NumSettings", kStoredTypeBinary, Le(U(c.num)));
     store.SetValue(kProduct, "CurSetting", kStoredTypeBinary, Le(U(c.cur)));
