@@ -51,8 +51,7 @@ struct Steps final : ShellSteps {
   std::string fail, log, error;
 };
 
-// Each failing step shows its message (a second instance none) and undoes
-// exactly what was done before it, in reverse.
+// A failing step shows its message (a second instance none) and undoes what was done.
 TEST(Startup, RunsInOrderAndEveryFailureUndoesWhatWasDone) {
   const std::string up = "instance devices facts lights ring cursors load windows";
   const std::string down =

@@ -15,19 +15,7 @@ struct FakeClock final : Clock {
   uint32_t now = 1000;
 };
 
-struct Sinks final : PlaybackSink, DisplaySink {
-  bool Write(const void* bytes, uint32_t count) override {
-    const auto* s = static_cast<const int16_t*>(bytes);
-    samples.insert(samples.end(), s, s + count / 2);
-    return true;
-  }
-  void OnFrame(const DisplayFrame& /*frame*/) override { ++frames; }
-  std::vector<int16_t> samples;
-  int frames = 0;
-};
-
-// Locks as a real view's hand-over would (both threads may apply settings);
-// |onShow| acts at that instant, as the window thread might.
+// Both threads may apply settings; |onShow| acts at that instant as the window thread might.
 struct FakeControls final : ControlsView {
   void ShowSettings(const ControlPositions& p) override {
     if (onShow) {
@@ -43,14 +31,21 @@ struct FakeControls final : ControlsView {
   int calls = 0;
 };
 
-// An engine with its fakes; each block advances the clock by 20 ms.
-struct Rig {
+// An engine with its fakes, playing into |samples|; each block takes 20 ms.
+struct Rig final : PlaybackSink, DisplaySink {
+  bool Write(const void* bytes, uint32_t count) override {
+    const auto* s = static_cast<const int16_t*>(bytes);
+    samples.insert(samples.end(), s, s + count / 2);
+    return true;
+  }
+  void OnFrame(const DisplayFrame& /*frame*/) override { ++frames; }
+  std::vector<int16_t> samples;
+  int frames = 0;
   EngineSettings settings;
   StatusDisplay status;
   FakeClock clock;
-  Sinks sink;
   FakeControls controls;
-  VoiceEngine engine{settings, status, clock, &sink, &sink, &controls};
+  VoiceEngine engine{settings, status, clock, this, this, &controls};
 
   Rig() { engine.AllocateRing(); }
   void Block(std::vector<int16_t> samples) {

@@ -42,8 +42,7 @@ ToolRun Render(std::vector<std::string> args, render::IoBlockSizes io = {}) {
   for (const std::string& a : args) {
     argv.push_back(a.c_str());
   }
-  std::ostringstream out;
-  std::ostringstream err;
+  std::ostringstream out, err;
   const int rc = render::RunRender(int(argv.size()), argv.data(), out, err, io);
   return {rc, out.str(), err.str()};
 }
@@ -104,8 +103,7 @@ Bytes Riff(const std::vector<Bytes>& chunks, const char* form = "WAVE") {
   return Chunk("RIFF", body);
 }
 
-// 440 Hz bursts on the blocks [first, last] of |on| over faint noise, and
-// |extra| samples after the last whole block.
+// 440 Hz bursts on the blocks [first, last] of |on| over faint noise, |extra| samples more.
 fs::path Input(const fs::path& dir, size_t blocks, std::vector<std::pair<size_t, size_t>> on,
                size_t extra = 0) {
   Samples s(blocks * kBlock + extra, 0);
@@ -168,8 +166,7 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
   }
 }
 
-// Bad input exits 2 naming the file, a bad command line with the usage, an
-// output that cannot be written 1 before anything is rendered.
+// Bad input exits 2, an output that cannot be written 1, before anything is rendered.
 TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
   const fs::path dir = Scratch();
   const std::string in = Input(dir, 3, {}).string();
@@ -199,8 +196,7 @@ TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
   EXPECT_EQ(Read(in).size(), 3 * kBlock) << "the input survives";
 }
 
-// Whatever the pieces read and written, and wherever the outputs lie (over
-// the input, among the takes), the bytes are those of a run in one piece.
+// Pieces of any size, outputs over the input or among the takes: the same bytes.
 TEST(Render, OutputsAreTheSameBytesWhateverThePiecesAndPlaces) {
   const fs::path dir = Scratch();
   const fs::path input = Input(dir, 200, {{10, 29}, {120, 134}}, 123);
@@ -253,10 +249,7 @@ TEST(WavFile, WritesTheExactLayoutOrNothing) {
   EXPECT_FALSE(fs::exists(path)) << "a short file is removed";
 }
 
-// Both readers, the whole-file one and the streaming one, on files with
-// chunks in any order, broken files, every cut and random damage of a good
-// file and countless tiny chunks: the same samples or the same one-line
-// message, and for the broken files one that says what is wrong.
+// The whole-file and the streaming reader give the same samples or the same message.
 TEST(WavFile, ReadersAgreeAndNameWhatIsWrong) {
   const Samples s = {1, -1, 300, -32768};
   const Bytes data = Data(s);
