@@ -56,7 +56,6 @@ class LockLights {
     return (table[vk] & 1U) != 0;
   }
 
-  [[nodiscard]] const KeyTable& CurrentKeys() const { return current_; }
   [[nodiscard]] int32_t Method() const { return method_; }
 
  private:

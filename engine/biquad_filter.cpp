@@ -13,7 +13,6 @@ BiquadFilter::BiquadFilter(FilterType type, float gain, float frequency, float s
 
 void BiquadFilter::Design(FilterType type, float gain, float frequency, float sampleRate,
                           float bandwidth) {
-  frequency_ = frequency;
   x1_ = x2_ = y1_ = y2_ = 0.0F;
   b0_ = b1_ = b2_ = a1_ = a2_ = 0.0F;
 

@@ -37,14 +37,12 @@ class BiquadFilter {
   [[nodiscard]] float B2() const { return b2_; }
   [[nodiscard]] float A1() const { return a1_; }
   [[nodiscard]] float A2() const { return a2_; }
-  [[nodiscard]] float Frequency() const { return frequency_; }
 
  private:
   float b0_ = 0, b1_ = 0, b2_ = 0;
   float a1_ = 0, a2_ = 0;
   float x1_ = 0, x2_ = 0;
   float y1_ = 0, y2_ = 0;
-  float frequency_ = 0;
   // False when no input can drive the sum past the 32-bit range, which is
   // every design the program makes: the block loop then skips the clamp.
   bool mayOverflow_ = false;

@@ -19,7 +19,6 @@ class EchoEffect {
   // Samples of lead between reading and writing the line for these values.
   static int32_t Lead(int32_t sampleRate, int32_t delay);
 
-  [[nodiscard]] int32_t ReadIndex() const { return readIdx_; }
   [[nodiscard]] const std::array<int16_t, kEchoLineSamples>& Line() const { return line_; }
 
  private:

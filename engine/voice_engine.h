@@ -72,10 +72,7 @@ class VoiceEngine final : public SettingsApplier {
   [[nodiscard]] bool Recording() const { return recording_.load(); }
   [[nodiscard]] bool Playing() const { return playing_.load(); }
   [[nodiscard]] int32_t AutoModeState() const { return autoModeState_.load(); }
-  [[nodiscard]] int32_t CalMax() const { return calMax_; }
-  [[nodiscard]] int32_t CalMin() const { return calMin_; }
   [[nodiscard]] const TakeRing& Ring() const { return ring_; }
-  [[nodiscard]] const BiquadFilter& Filter() const { return bandPassFilter_; }
 
  private:
   static constexpr int32_t kIdleState = 0;

@@ -21,10 +21,9 @@ class MemorySettingsStore::Key final : public SettingsKey {
   Key(MemorySettingsStore& store, std::string path) : store_(store), path_(std::move(path)) {}
   Key(const Key&) = delete;
   Key& operator=(const Key&) = delete;
-  ~Key() override { store_.journal_.push_back("close " + path_); }
+  ~Key() override = default;
 
   bool Put(const char* name, const StoredBytes& bytes) override {
-    store_.journal_.push_back(std::string("put ") + name);
     // The key may have been opened for reading only; like the registry,
     // such a key takes no values.
     if (!writable_) {
@@ -35,7 +34,6 @@ class MemorySettingsStore::Key final : public SettingsKey {
   }
 
   bool Get(const char* name, StoredBytes& bytes) override {
-    store_.journal_.push_back(std::string("get ") + name);
     const auto key = store_.keys_.find(path_);
     if (key == store_.keys_.end()) {
       return false;
@@ -62,7 +60,6 @@ class MemorySettingsStore::Key final : public SettingsKey {
 };
 
 std::unique_ptr<SettingsKey> MemorySettingsStore::OpenForWriting(const char* path) {
-  journal_.push_back(std::string("open-write ") + path);
   if (!writable_) {
     return nullptr;
   }
@@ -73,7 +70,6 @@ std::unique_ptr<SettingsKey> MemorySettingsStore::OpenForWriting(const char* pat
 }
 
 std::unique_ptr<SettingsKey> MemorySettingsStore::OpenForReading(const char* path) {
-  journal_.push_back(std::string("open-read ") + path);
   if (!HasKey(path)) {
     return nullptr;
   }

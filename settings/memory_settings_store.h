@@ -1,7 +1,6 @@
 // A settings store held in memory, with the registry's rules: key paths and
 // value names compare without regard to case, creating a key creates its
-// parents, and a value keeps the type and size it was written with. Every
-// operation is noted in a journal so that callers' order can be checked.
+// parents, and a value keeps the type and size it was written with.
 #pragma once
 
 #include <cstddef>
@@ -35,18 +34,13 @@ class MemorySettingsStore final : public SettingsStore {
   // hive the user may not change.
   void SetWritable(bool writable) { writable_ = writable; }
 
-  // Direct access, for tests and tools: bypasses the journal.
+  // Direct access, for tests and tools.
   void SetValue(const std::string& path, const std::string& name, uint32_t type,
                 std::vector<uint8_t> bytes);
   [[nodiscard]] std::optional<Value> GetValue(const std::string& path,
                                               const std::string& name) const;
   [[nodiscard]] bool HasKey(const std::string& path) const;
   [[nodiscard]] size_t KeyCount() const { return keys_.size(); }
-
-  // "open-write <path>", "open-read <path>", "put <name>", "get <name>",
-  // "close <path>", in the order they happened. A failed open is noted too.
-  [[nodiscard]] const std::vector<std::string>& Journal() const { return journal_; }
-  void ClearJournal() { journal_.clear(); }
 
  private:
   class Key;
@@ -59,7 +53,6 @@ class MemorySettingsStore final : public SettingsStore {
   ValueMap& CreateKey(const std::string& path);
 
   std::map<std::string, ValueMap, NoCaseLess> keys_;
-  std::vector<std::string> journal_;
   bool writable_ = true;
 };
 
