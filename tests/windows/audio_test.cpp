@@ -1,0 +1,322 @@
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "audio/wave_format.h"
+#include "audio/wave_in_device_win.h"
+#include "audio/wave_out_device_win.h"
+#include "audio/wave_ring_win.h"
+#include "core/audio_block.h"
+
+// Counted so that the tests see leaks and allocations on the audio path; the
+// library's other forms of new and delete end up in these two.
+std::atomic<uint64_t> g_allocations{0};
+std::atomic<int64_t> g_liveBytes{0};
+void* operator new(size_t size) {
+  void* p = HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size);
+  if (p == nullptr) {
+    throw std::bad_alloc();
+  }
+  g_allocations.fetch_add(1);
+  g_liveBytes.fetch_add(static_cast<int64_t>(HeapSize(GetProcessHeap(), 0, p)));
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (p != nullptr) {
+    g_liveBytes.fetch_sub(static_cast<int64_t>(HeapSize(GetProcessHeap(), 0, p)));
+    HeapFree(GetProcessHeap(), 0, p);
+  }
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
+
+namespace mimicore {
+namespace {
+
+constexpr int32_t kRing = 8;
+
+template <typename Predicate>
+bool WaitFor(Predicate done) {
+  for (int i = 0; i < 4000 && !done(); ++i) {
+    Sleep(5);
+  }
+  return done();
+}
+
+std::string Scratch(const char* name) {
+  char dir[MAX_PATH + 1] = {};
+  GetTempPathA(MAX_PATH, dir);
+  return std::string(dir) + "mimicore-" + name + std::to_string(GetCurrentProcessId()) + ".wav";
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// The handler must run one call at a time, off the thread driving the device.
+struct CaptureLog {
+  std::atomic<uint32_t> calls{0}, misfits{0};
+  std::atomic<bool> inside{false};
+  DWORD testThread = GetCurrentThreadId();
+  const char* data[4096] = {};
+  WaveOutDevice* forward = nullptr;
+} g_log;
+
+void OnBlock(WAVEHDR* header, uint32_t size) {
+  if (g_log.inside.exchange(true) || GetCurrentThreadId() == g_log.testThread ||
+      size != kBlockBytes || header->dwBytesRecorded != kBlockBytes) {
+    g_log.misfits.fetch_add(1);
+  }
+  const uint32_t k = g_log.calls.load();
+  g_log.data[k % 4096] = header->lpData;
+  // The file must hold the samples as the handler left them.
+  reinterpret_cast<int16_t*>(header->lpData)[0] = static_cast<int16_t>(k);
+  if (g_log.forward != nullptr) {
+    g_log.forward->Write(header->lpData, size);
+  }
+  g_log.inside = false;
+  g_log.calls.fetch_add(1);
+}
+
+TEST(WaveDevices, CaptureHandsOverEveryBufferInRingOrderToHandlerAndFile) {
+  ASSERT_GT(waveInGetNumDevs(), 0U) << "no sound server: eval \"$(scripts/test-services)\"";
+  const std::string path = Scratch("capture");
+  WaveOutDevice playback;
+  ASSERT_TRUE(playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr));
+  g_log.forward = &playback;
+  WaveInDevice capture;
+  EXPECT_FALSE(capture.Start()) << "closed";
+  ASSERT_TRUE(capture.Open(path.c_str(), 16, 1, kSampleRate, kRing, kBlockBytes, &OnBlock));
+  ASSERT_TRUE(capture.Start());
+  EXPECT_FALSE(capture.Start()) << "a second Start would queue buffers the platform holds";
+  ASSERT_TRUE(WaitFor([] { return g_log.calls >= kRing; }));
+  // Capture, handler and playback as the program runs them.
+  const uint64_t allocations = g_allocations.load();
+  ASSERT_TRUE(WaitFor([] { return g_log.calls >= 4 * kRing; }));
+  EXPECT_EQ(g_allocations.load(), allocations);
+  capture.Stop();
+  EXPECT_EQ(capture.QueuedBuffers(), 0) << "Stop waits for the whole queue";
+  const uint32_t firstRun = g_log.calls.load();
+  for (uint32_t k = 0; k < firstRun; ++k) {
+    ASSERT_EQ(g_log.data[k], g_log.data[k % kRing]) << "call " << k;
+  }
+  EXPECT_NE(g_log.data[0], g_log.data[kRing - 1]);
+  ASSERT_TRUE(capture.Start());
+  ASSERT_TRUE(WaitFor([&] { return g_log.calls >= firstRun + 2; }));
+  EXPECT_TRUE(capture.Close());
+  EXPECT_TRUE(capture.Close());
+  EXPECT_TRUE(playback.Close());
+  g_log.forward = nullptr;
+  const uint32_t calls = g_log.calls.load();
+  EXPECT_EQ(calls, capture.ReturnedBuffers());
+  EXPECT_EQ(g_log.misfits.load(), 0U);
+
+  const std::vector<uint8_t> bytes = ReadAll(path);
+  DeleteFileA(path.c_str());
+  ASSERT_EQ(bytes.size(), 44U + calls * kBlockBytes);
+  const auto header = MakeWavHeader(MakePcmFormat(16, 1, kSampleRate), bytes.size());
+  EXPECT_TRUE(std::equal(header.begin(), header.end(), bytes.begin()));
+  for (uint32_t k = 0; k < calls; ++k) {
+    ASSERT_EQ(bytes[44 + k * kBlockBytes] | bytes[45 + k * kBlockBytes] << 8, int(k & 0xFFFF));
+  }
+}
+
+TEST(WaveDevices, AFileThatCannotBeWrittenIsReportedByClose) {
+  WaveInDevice device;
+  // Z: is the host's root under Wine; writes to this device fail.
+  ASSERT_TRUE(device.Open("Z:\\dev\\full", 16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+  ASSERT_TRUE(device.Start());
+  ASSERT_TRUE(WaitFor([&] { return device.ReturnedBuffers() >= 4 * kRing; }));
+  EXPECT_FALSE(device.Close());
+}
+
+TEST(WaveDevices, FailedOpensAndReopensLeaveNothingBehind) {
+  const std::string path = Scratch("reopen");
+  const char sound[3 * kBlockBytes] = {};
+  const int64_t before = g_liveBytes.load();
+  {
+    WaveInDevice in;
+    WaveOutDevice out;
+    EXPECT_FALSE(
+        in.Open("Z:\\no such folder\\take.wav", 16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    struct Bad {
+      uint16_t bits, channels;
+      uint32_t rate;
+      int32_t count;
+      uint32_t size;
+    };
+    for (const Bad& b : {Bad{16, 1, kSampleRate, 0, kBlockBytes}, Bad{16, 1, kSampleRate, -5, 64},
+                         Bad{16, 1, kSampleRate, kRing, 0}, Bad{0, 1, kSampleRate, kRing, 64},
+                         Bad{16, 65535, 44100, kRing, 64}, Bad{32, 2048, 0xFFFFFFFFU, kRing, 64}}) {
+      EXPECT_FALSE(in.Open(nullptr, b.bits, b.channels, b.rate, b.count, b.size, nullptr));
+      EXPECT_FALSE(out.Open(b.bits, b.channels, b.rate, b.count, b.size, nullptr));
+      EXPECT_FALSE(in.Start());
+      EXPECT_FALSE(out.Write(sound, 10));
+    }
+    // Opening again releases the old ring and finishes the old file.
+    ASSERT_TRUE(in.Open(path.c_str(), 16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    const int64_t bigRing = g_liveBytes.load() - before;
+    ASSERT_TRUE(in.Open(nullptr, 16, 1, kSampleRate, 2, kBlockBytes, nullptr));
+    EXPECT_LT(g_liveBytes.load() - before, bigRing);
+    // The playback cursor survives a Close, but not a smaller ring.
+    ASSERT_TRUE(out.Open(16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    ASSERT_TRUE(out.Write(sound, sizeof sound));
+    EXPECT_TRUE(out.Close());
+    ASSERT_TRUE(out.Open(16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    EXPECT_EQ(out.NextBuffer(), 3U);
+    ASSERT_TRUE(out.Open(16, 1, kSampleRate, 2, kBlockBytes, nullptr));
+    EXPECT_EQ(out.NextBuffer(), 0U);
+    ASSERT_TRUE(out.Write(sound, 10));
+  }
+  EXPECT_EQ(g_liveBytes.load(), before);
+  const std::vector<uint8_t> bytes = ReadAll(path);
+  DeleteFileA(path.c_str());
+  const auto header = MakeWavHeader(MakePcmFormat(16, 1, kSampleRate), 44);
+  EXPECT_EQ(bytes, std::vector<uint8_t>(header.begin(), header.end()));
+}
+
+std::vector<std::string> g_played;
+void OnPlayed(WAVEHDR* header, uint32_t /*size*/) {
+  g_played.emplace_back(header->lpData, header->dwBufferLength);
+}
+
+TEST(WaveDevices, WritesFillTheRingInOrderAndNeverOverwriteABufferStillPlaying) {
+  constexpr uint32_t b = kBlockBytes;
+  constexpr uint32_t kSecond = 88200;
+  struct Write {
+    uint32_t offset, length;
+    bool accepted;
+  };
+  struct Case {
+    int32_t ring;
+    uint32_t size;
+    std::vector<Write> writes;
+    uint32_t next;
+    std::vector<std::pair<uint32_t, uint32_t>> played;  // offset, length
+  } cases[] = {
+      {4, b, {{0, 0, true}}, 0, {}},
+      {4, b, {{0, 1000, true}}, 1, {{0, 1000}}},
+      {4,
+       b,
+       {{0, 500, true}, {500, 2 * b + 123, true}},
+       0,
+       {{0, 500}, {500, b}, {500 + b, b}, {500 + 2 * b, 123}}},
+      // One call fills each buffer once at most.
+      {4, b, {{0, 4 * b + 9, false}}, 0, {{0, b}, {b, b}, {2 * b, b}, {3 * b, b}}},
+      // The third write comes long before the first buffer has played.
+      {2,
+       kSecond,
+       {{0, kSecond, true}, {kSecond, kSecond, true}, {0, kSecond, false}},
+       0,
+       {{0, kSecond}, {kSecond, kSecond}}},
+  };
+  std::vector<char> source(3 * kSecond);
+  for (size_t i = 0; i < source.size(); ++i) {
+    source[i] = static_cast<char>(i * 7 + i / 251);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.writes.back().length);
+    g_played.clear();
+    WaveOutDevice device;
+    ASSERT_TRUE(device.Open(16, 1, kSampleRate, c.ring, c.size, &OnPlayed));
+    for (const Write& w : c.writes) {
+      EXPECT_EQ(device.Write(source.data() + w.offset, w.length), w.accepted);
+    }
+    EXPECT_EQ(device.NextBuffer(), c.next);
+    EXPECT_TRUE(device.Close());
+    ASSERT_EQ(g_played.size(), c.played.size());
+    for (size_t k = 0; k < c.played.size(); ++k) {
+      EXPECT_EQ(g_played[k], std::string(&source[c.played[k].first], c.played[k].second)) << k;
+    }
+  }
+}
+
+TEST(WaveDevices, BuffersComeBackInTheOrderTheyWereQueued) {
+  WaveSlots slots;
+  WAVEHDR headers[4] = {};
+  ASSERT_TRUE(slots.Allocate(4));
+  EXPECT_TRUE(slots.WaitUntilAllBack(10));
+  auto queue = [&](int32_t i, bool taken = true) {
+    slots.BeginSubmit(i);
+    headers[i].dwFlags = 0;
+    slots.EndSubmit(i, taken);
+  };
+  auto takeOldest = [&] {
+    const int32_t i = slots.OldestReturned(headers);
+    if (i >= 0) {
+      slots.NoteReturned();
+      slots.Release(i);
+    }
+    return i;
+  };
+  queue(2);
+  queue(0);
+  queue(3);
+  queue(1, false);  // refused by the platform: out of the ring
+  EXPECT_FALSE(slots.WaitUntilAllBack(50)) << "a device that never answers is given up on";
+  headers[0].dwFlags = headers[3].dwFlags = WHDR_DONE;
+  EXPECT_EQ(takeOldest(), -1) << "buffer 2 went first and is not back yet";
+  headers[2].dwFlags = WHDR_DONE;
+  ASSERT_EQ(slots.OldestReturned(headers), 2);
+  slots.NoteReturned();
+  queue(2);  // queued again in place: to the end of the line, counted once
+  headers[2].dwFlags = WHDR_DONE;
+  slots.BeginSubmit(1);  // still being handed over: not the notification thread's yet
+  headers[1].dwFlags = WHDR_DONE;
+  EXPECT_EQ(takeOldest(), 0);
+  EXPECT_EQ(takeOldest(), 3);
+  EXPECT_EQ(takeOldest(), 2);
+  EXPECT_EQ(takeOldest(), -1);
+  slots.EndSubmit(1, true);
+  EXPECT_EQ(takeOldest(), 1);
+  EXPECT_EQ(slots.Queued(), 0);
+}
+
+// Stands for a platform call that never returns.
+std::atomic<bool> g_stuck{false};
+void Stuck(void* release) {
+  g_stuck = true;
+  WaitForSingleObject(static_cast<HANDLE>(release), INFINITE);
+}
+
+TEST(WaveDevices, FinishGivesUpOnANotificationRoutineThatNeverReturns) {
+  // It outlives the test: the thread given up on still reads it.
+  static NotificationThread thread;
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(thread.Begin(&Stuck, release));
+  thread.Wake();
+  ASSERT_TRUE(WaitFor([] { return g_stuck.load(); }));
+  EXPECT_FALSE(thread.Finish(false));
+  EXPECT_FALSE(thread.Begin(&Stuck, release)) << "the old thread still reads this object";
+  SetEvent(release);
+}
+
+// The way back from a lost device: closed at once, then open and running again.
+TEST(WaveDevices, DevicesClosedWithoutDrainingOpenAndRunAgain) {
+  WaveInDevice capture;
+  WaveOutDevice playback;
+  const char sound[3 * kBlockBytes] = {};
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(playback.Open(16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    ASSERT_TRUE(capture.Open(nullptr, 16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    ASSERT_TRUE(capture.Start());
+    EXPECT_TRUE(playback.Write(sound, sizeof sound));
+    EXPECT_TRUE(WaitFor([&] { return capture.ReturnedBuffers() >= 3; }));
+    EXPECT_TRUE(capture.CloseWithoutDraining());
+    EXPECT_TRUE(playback.CloseWithoutDraining());
+    EXPECT_FALSE(capture.HandlerMayRun()) << "the handler's data are the caller's again";
+    EXPECT_EQ(capture.QueuedBuffers() + playback.QueuedBuffers(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace mimicore
