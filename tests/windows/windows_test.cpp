@@ -34,35 +34,32 @@ void Drain() {
 struct NoApplier final : SettingsApplier {
   void ApplySettings() override {}
 };
-struct Actions final : WindowActions {
-  void PressAutoMode() override { done += "automode "; }
-  void ResetAutoMode() override { done += "reset "; }
-  void TogglePanel() override { done += "tab "; }
-  void SaveLastTake(HWND) override { done += "save "; }
-  void OpenManual(HWND) override { done += "manual "; }
-  std::string done;
+struct NoActions final : WindowActions {
+  void PressAutoMode() override {}
+  void ResetAutoMode() override {}
+  void TogglePanel() override {}
+  void SaveLastTake(HWND) override {}
+  void OpenManual(HWND) override {}
 };
 
 struct Program {
-  explicit Program(int32_t winx = 0, int32_t winy = 0) {
+  explicit Program(int32_t winx = 0, int32_t winy = 0, const char* module = nullptr) {
     app.winx = winx;
     app.winy = winy;
+    built = windows.Build(GetModuleHandleA(module), {}, nullptr);
   }
   ~Program() {
     windows.Release();
     Drain();
-  }
-  std::string Shown() {
-    const StatusSnapshot now = status.Read();
-    return std::string(now.title) + "|" + now.value;
   }
   EngineSettings settings;
   AppSettings app;
   NoApplier applier;
   FrameHandOver frames;
   StatusDisplay status;
-  Actions actions;
+  NoActions actions;
   SkinnedWindows windows{WindowLinks{settings, app, applier, frames, status, actions}};
+  bool built;
 };
 
 TEST(SkinnedWindows, PlacedWhereStoredOrCentredAndGoneWithoutATraceAfterRelease) {
@@ -72,7 +69,7 @@ TEST(SkinnedWindows, PlacedWhereStoredOrCentredAndGoneWithoutATraceAfterRelease)
   for (const auto& [stored, placed] :
        {std::pair{POINT{100, 50}, POINT{100, 50}}, {POINT{-400, 9000}, centred}}) {
     Program p(stored.x, stored.y);
-    ASSERT_TRUE(p.windows.Build(GetModuleHandleA(nullptr), {}, nullptr)) << p.windows.FailedStep();
+    ASSERT_TRUE(p.built) << p.windows.FailedStep();
     RECT main{}, panel{};
     GetWindowRect(p.windows.MainWindow(), &main);
     GetWindowRect(p.windows.Panel(), &panel);
@@ -83,15 +80,14 @@ TEST(SkinnedWindows, PlacedWhereStoredOrCentredAndGoneWithoutATraceAfterRelease)
     EXPECT_EQ(SkinnedWindows::FindRunningPanel(), nullptr);
     EXPECT_EQ(LiveGdiCounts(), before);
   }
-  Program p;
-  EXPECT_FALSE(p.windows.Build(GetModuleHandleA("kernel32.dll"), {}, nullptr)) << "no artwork";
+  EXPECT_FALSE(Program(0, 0, "kernel32.dll").built) << "a module without the artwork";
   EXPECT_EQ(SkinnedWindows::FindRunningPanel(), nullptr);
   EXPECT_EQ(LiveGdiCounts(), before);
 }
 
 TEST(SkinnedWindows, PositionsFromAnotherThreadReachTheControlsAndAreNeverWrittenBack) {
   Program p;
-  ASSERT_TRUE(p.windows.Build(GetModuleHandleA(nullptr), {}, nullptr)) << p.windows.FailedStep();
+  ASSERT_TRUE(p.built) << p.windows.FailedStep();
   auto& in = *p.windows.Inside();
   ControlPositions positions;
   positions.speedSlider = 137;
@@ -115,42 +111,38 @@ TEST(SkinnedWindows, PositionsFromAnotherThreadReachTheControlsAndAreNeverWritte
 
 TEST(SkinnedWindows, CommandsKeepTheLevelsInRangeAndControlsWriteTheirSettings) {
   Program p;
-  ASSERT_TRUE(p.windows.Build(GetModuleHandleA(nullptr), {}, nullptr)) << p.windows.FailedStep();
+  ASSERT_TRUE(p.built) << p.windows.FailedStep();
   auto& in = *p.windows.Inside();
   const EffectiveSettings e = MakeEffective(p.settings.Load());
   p.windows.ShowSettings(PositionsFor(e, e.NThre, e.SilenceTime));
   Drain();
-  HWND main = p.windows.MainWindow();
-  HWND panel = p.windows.Panel();
+  HWND main = p.windows.MainWindow(), panel = p.windows.Panel();
   struct Case {
     int32_t peak, divisor;
-    HWND to;
-    UINT message;
-    WPARAM wParam;
+    WORD command, fromKeys;
     int32_t wantPeak, wantDivisor;
     const char* shown;
   } cases[] = {
-      {40000, 600, main, WM_COMMAND, MAKEWPARAM(kPeakUpCommand, 1), 32768, 600, "PEAK LEVEL|32768"},
-      {40, 600, main, WM_COMMAND, MAKEWPARAM(kPeakDownCommand, 1), 32, 600, "PEAK LEVEL|32"},
-      {99, 32500, main, WM_COMMAND, MAKEWPARAM(kScaleUpCommand, 1), 99, 32768,
-       "OSCILLOSCOPE AMP|32768"},
-      {99, INT32_MIN, main, WM_COMMAND, MAKEWPARAM(kScaleDownCommand, 1), 99, 512,
-       "OSCILLOSCOPE AMP|512"},
-      {99, 600, main, WM_COMMAND, MAKEWPARAM(kPeakUpCommand, 0), 99, 600,
-       "|"},  // not from the keys
-      {99, 600, main, WM_COMMAND, MAKEWPARAM(6, 1), 99, 600, "|"},
-      {99, 600, panel, WM_HSCROLL, 0, 99, 600, "|"},  // sliders that did not move
-      {99, 600, panel, WM_CONTROL_CLICKED, in.reset.id, 99, 600, "RESET| "},
+      {40000, 600, kPeakUpCommand, 1, 32768, 600, "PEAK LEVEL|32768"},
+      {40, 600, kPeakDownCommand, 1, 32, 600, "PEAK LEVEL|32"},
+      {99, 32500, kScaleUpCommand, 1, 99, 32768, "OSCILLOSCOPE AMP|32768"},
+      {99, INT32_MIN, kScaleDownCommand, 1, 99, 512, "OSCILLOSCOPE AMP|512"},
+      {99, 600, kPeakUpCommand, 0, 99, 600, "|"},
+      {99, 600, 6, 1, 99, 600, "|"},
   };
   for (const Case& c : cases) {
     p.status.ShowStatus("", "%s", "");
     p.settings.peakThreshold.store(c.peak);
     p.settings.oscilloDivisor.store(c.divisor);
-    SendMessageA(c.to, c.message, c.wParam, 0);
+    SendMessageA(main, WM_COMMAND, MAKEWPARAM(c.command, c.fromKeys), 0);
     EXPECT_EQ(p.settings.peakThreshold.load(), c.wantPeak) << c.shown;
     EXPECT_EQ(p.settings.oscilloDivisor.load(), c.wantDivisor) << c.shown;
-    EXPECT_EQ(p.Shown(), c.shown);
+    EXPECT_EQ(std::string(p.status.Read().title) + "|" + p.status.Read().value, c.shown);
   }
+  SendMessageA(panel, WM_HSCROLL, 0, 0);
+  EXPECT_STREQ(p.status.Read().title, "") << "sliders that did not move write nothing";
+  SendMessageA(panel, WM_CONTROL_CLICKED, in.reset.id, 0);
+  EXPECT_EQ(p.settings.peakThreshold.load(), 99) << "kept by a reset";
   for (const bool on : {true, false}) {
     SendMessageA(in.echoSwitch, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
     SendMessageA(panel, WM_COMMAND, MAKEWPARAM(kEchoSwitchId, BN_CLICKED), 0);
@@ -166,7 +158,6 @@ TEST(SkinnedWindows, CommandsKeepTheLevelsInRangeAndControlsWriteTheirSettings) 
   GetWindowRect(main, &before);
   SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 300));
   SendMessageA(main, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-20, 300));
-  SendMessageA(main, WM_LBUTTONUP, 0, 0);
   GetWindowRect(main, &after);
   EXPECT_EQ(after.left, before.left);
 }
@@ -267,41 +258,36 @@ TEST(Shell, LockLightsSeeACapsLockToggleThatAnotherThreadsWindowReceived) {
   EXPECT_NE(LockLights::IsLit(after, kVkCapsLock), LockLights::IsLit(before, kVkCapsLock));
 }
 
-TEST(Registry, ValuesComeBackOnlyWhenStoredAsFourBytesOfAKindTheProgramWrites) {
+TEST(Registry, ValuesComeBackOnlyAsFourBytesOfAKindTheProgramWrites) {
   constexpr const char* kKey = "SOFTWARE\\Quorvane\\MimicoreTest";
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
   RegistrySettingsStore store;
   EXPECT_EQ(store.OpenForReading(kKey), nullptr);
-  const auto key = store.OpenForWriting(kKey);
-  ASSERT_NE(key, nullptr);
-  EXPECT_TRUE(key->Put("written", {1, 2, 3, 4}));
+  ASSERT_TRUE(store.OpenForWriting(kKey)->Put("put", {1, 2, 3, 4}));
   HKEY raw = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &raw), ERROR_SUCCESS);
   struct Case {
     const char* name;
     DWORD type;
-    std::vector<uint8_t> bytes;
+    std::string bytes;
     bool taken;
-  } cases[] = {
-      {"dword", REG_DWORD, {5, 6, 7, 8}, true}, {"long", REG_BINARY, {1, 2, 3, 4, 5}, false},
-      {"short", REG_BINARY, {9}, false},        {"text", REG_SZ, {'a', 'b', 'c', 0}, false},
-      {"empty", REG_BINARY, {}, false},
-  };
+  } cases[] = {{"long", REG_BINARY, "56789", false},
+               {"short", REG_BINARY, "567", false},
+               {"text", REG_SZ, "567", false},  // 4 bytes with its end
+               {"dword", REG_DWORD, "5678", true}};
   for (const Case& c : cases) {
-    RegSetValueExA(raw, c.name, 0, c.type, c.bytes.data(), DWORD(c.bytes.size()));
+    RegSetValueExA(raw, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.bytes.c_str()),
+                   DWORD(c.bytes.size() + (c.type == REG_SZ ? 1 : 0)));
   }
   RegCloseKey(raw);
-  const auto reader = store.OpenForReading(kKey);
-  ASSERT_NE(reader, nullptr);
+  const auto key = store.OpenForReading(kKey);
   StoredBytes got{};
-  EXPECT_TRUE(reader->Get("written", got));
+  EXPECT_TRUE(key->Get("put", got));
   EXPECT_EQ(got, (StoredBytes{1, 2, 3, 4}));
-  EXPECT_FALSE(reader->Get("missing", got));
+  EXPECT_FALSE(key->Get("missing", got));
   for (const Case& c : cases) {
-    got = {0xEE, 0xEE, 0xEE, 0xEE};
-    EXPECT_EQ(reader->Get(c.name, got), c.taken) << c.name;
-    EXPECT_EQ(got, (c.taken ? StoredBytes{5, 6, 7, 8} : StoredBytes{0xEE, 0xEE, 0xEE, 0xEE}))
-        << c.name;
+    EXPECT_EQ(key->Get(c.name, got), c.taken) << c.name;
+    EXPECT_EQ(got, (c.taken ? StoredBytes{'5', '6', '7', '8'} : StoredBytes{1, 2, 3, 4})) << c.name;
   }
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
 }
