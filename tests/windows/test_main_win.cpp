@@ -1,7 +1,5 @@
-// The entry point of the Windows test programs: gtest's own, except that
-// the output is written as it is. In text mode every line would end in
-// "\r\n", and ctest would take the "\r" for part of a suite's name when it
-// lists the tests.
+// gtest's own entry point, but with stdout in binary mode: in text mode ctest
+// would take the "\r" of each line for part of the test names it lists.
 #include <fcntl.h>
 #include <io.h>
 

@@ -1,5 +1,5 @@
-// The skinned windows built from the program's own artwork, the shell's
-// window and key lookups, the handle guards and the registry store.
+// The windows, controls and display drawn with real GDI and read back pixel
+// by pixel, and the shell's window lookups, key reading, guards and store.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -17,12 +18,50 @@
 #include "core/kernel_handle_win.h"
 #include "engine/voice_engine.h"
 #include "settings/registry_store_win.h"
-#include "ui/windows/live_counts_win.h"
+#include "ui/controls/bitmap_button_win.h"
+#include "ui/controls/rotary_knob_win.h"
+#include "ui/controls/trackbar_skin_win.h"
+#include "ui/windows/display_renderer_win.h"
 #include "ui/windows/skinned_windows_parts_win.h"
 #include "ui/windows/winlet_window_win.h"
 
 namespace mimicore {
 namespace {
+
+struct Pixel {
+  int32_t x, y;
+  COLORREF colour;
+};
+
+HBITMAP MakeBitmap(int32_t width, int32_t height, COLORREF fill, std::vector<Pixel> pixels = {}) {
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  ReleaseDC(nullptr, screen);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ saved = SelectObject(dc, bitmap);
+  SetDCBrushColor(dc, fill);
+  const RECT all{0, 0, width, height};
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+  for (const Pixel& p : pixels) {
+    SetPixel(dc, p.x, p.y, p.colour);
+  }
+  SelectObject(dc, saved);
+  DeleteDC(dc);
+  return bitmap;
+}
+
+struct Canvas : Surface {
+  Canvas(int32_t width, int32_t height, COLORREF fill, std::vector<Pixel> pixels = {}) {
+    Create(nullptr, MakeBitmap(width, height, fill, std::move(pixels)));
+  }
+  [[nodiscard]] COLORREF At(int32_t x, int32_t y) const { return GetPixel(Dc(), x, y); }
+};
+
+struct Window {
+  HWND handle = CreateWindowExA(0, "STATIC", "", WS_POPUP, 100, 100, 300, 200, nullptr, nullptr,
+                                nullptr, nullptr);
+  ~Window() { DestroyWindow(handle); }
+};
 
 void Drain() {
   MSG msg;
@@ -31,10 +70,228 @@ void Drain() {
   }
 }
 
-struct NoApplier final : SettingsApplier {
-  void ApplySettings() override {}
+constexpr COLORREF kSkin = RGB(10, 20, 30), kWhite = RGB(255, 255, 255), kLit = RGB(0, 255, 0);
+constexpr COLORREF kUntouched = RGB(255, 0, 255), kPaper = RGB(0x40, 0x00, 0x01);
+
+struct Display {
+  Canvas back{342, 350, 0}, skin{342, 350, kSkin}, window{342, 350, kUntouched};
+  Canvas compose{237, 207, kSkin}, panelSkin{237, 207, kSkin}, lit{139, 4, kLit};
+  Canvas panelWindow{237, 207, kUntouched};
+
+  void Draw(const DisplayFrame& f) {
+    SetBkMode(back.Dc(), TRANSPARENT);
+    const auto pen = static_cast<HPEN>(GetStockObject(WHITE_PEN));
+    const auto font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    DrawFrame(f, {back.Dc(), skin.Dc(), window.Dc(), compose.Dc(), panelSkin.Dc(), lit.Dc(),
+                  panelWindow.Dc(), pen, pen, pen, font, font});
+    GdiFlush();
+  }
 };
-struct NoActions final : WindowActions {
+
+TEST(Display, ZeroLineTraceBarsAndMeterLandOnTheirPixelsAndGoWithTheNextFrame) {
+  DisplayFrame f;
+  f.traceCount = 2;
+  f.trace[0] = {61, 209};
+  f.trace[1] = {288, 209};
+  f.barHeights[0] = 50;
+  f.barHeights[40] = 2;
+  f.meterSegments = 3;
+  Display d;
+  d.Draw(f);
+  // The zero line, the trace, bin 0 (50 high) and bin 40 (its stub), and where the area ends.
+  const Pixel probes[] = {{60, 173, kWhite},      {288, 173, kWhite},     {150, 209, kWhite},
+                          {150, 208, kSkin},      {273, 232, kWhite},     {273, 280, kWhite},
+                          {273, 231, kSkin},      {272, 280, kSkin},      {233, 280, kWhite},
+                          {233, 279, kSkin},      {232, 280, kSkin},      {59, 173, kUntouched},
+                          {289, 173, kUntouched}, {150, 281, kUntouched}, {150, 67, kUntouched}};
+  for (const Pixel& p : probes) {
+    EXPECT_EQ(d.window.At(p.x, p.y), p.colour) << p.x << "," << p.y;
+  }
+  for (int x = 85; x < 85 + 28; ++x) {  // three cells lit, 5 pixels wide, 7 apart
+    EXPECT_EQ(d.panelWindow.At(x, 180), x < 85 + 21 && (x - 85) % 7 < 5 ? kLit : kSkin) << x;
+  }
+  EXPECT_EQ(d.panelWindow.At(85, 178), kUntouched);
+  EXPECT_EQ(d.panelWindow.At(85, 183), kUntouched);
+  d.Draw(DisplayFrame{});
+  EXPECT_EQ(d.window.At(150, 209), kSkin);
+  EXPECT_EQ(d.panelWindow.At(85, 180), kSkin);
+}
+
+TEST(Display, StatusTitleAtTheBoxTopAndTheValueWhereTheFrameSays) {
+  // The first and last rows above the zero line where the skin changed.
+  auto rows = [](const char* title, const char* value, int valueTop) {
+    DisplayFrame f;
+    f.statusVisible = value[0] != '\0';
+    std::strcpy(f.status.title, title);
+    std::strcpy(f.status.value, value);
+    f.valueTop = valueTop;
+    Display d;
+    d.Draw(f);
+    std::pair<int, int> changed{0, 0};
+    for (int y = kDisplayArea.top; y < 170; ++y) {
+      for (int x = kDisplayArea.left; x < kDisplayArea.right; ++x) {
+        if (d.window.At(x, y) != kSkin) {
+          changed = {changed.first != 0 ? changed.first : y, y};
+        }
+      }
+    }
+    return changed;
+  };
+  const auto title = rows("REC", " ", 120);
+  EXPECT_GE(title.first, 84);
+  EXPECT_LE(title.second, 84 + 14);
+  const auto value = rows("", "8", 84);
+  EXPECT_GE(value.first, 84);
+  EXPECT_EQ(rows("", "8", 86).first, value.first + 2);
+  EXPECT_EQ(rows("REC", "", 86).first, 0) << "an empty value hides the title too";
+}
+
+using Posts = std::vector<std::pair<UINT, LPARAM>>;
+Posts TakePosts(HWND owner) {
+  Posts taken;
+  MSG msg;
+  while (PeekMessageA(&msg, owner, WM_CONTROL_PRESSED, WM_KNOB_SET, PM_REMOVE)) {
+    taken.emplace_back(msg.message, msg.lParam);
+  }
+  return taken;
+}
+
+TEST(Controls, StatesCaptureAndPostsFollowTheMouse) {
+  Window owner;
+  Canvas canvas(300, 200, kPaper);
+  GdiObject shape(CreateRectRgn(20, 10, 28, 18));
+  BitmapButton plain, left, shaped;
+  for (auto [button, x, region] :
+       {std::tuple{&plain, 20, HRGN{}}, {&left, -5, HRGN{}}, {&shaped, 20, shape.Region()}}) {
+    ASSERT_TRUE(button->SetupAt(x, 10, region, MakeBitmap(16, 16, 0), nullptr, nullptr, nullptr,
+                                nullptr, nullptr, owner.handle, canvas.Dc()));
+  }
+  RotaryKnob knob;
+  ASSERT_TRUE(knob.SetupAt(100, 10, nullptr, 0, MakeBitmap(34, 30, 0), nullptr, nullptr, nullptr,
+                           nullptr, nullptr, owner.handle, canvas.Dc()));
+  for (const auto& [to, value] : {std::pair{-5, 0}, {150, 100}, {100, 100}, {50, 50}}) {
+    knob.SetPosition(to);
+    EXPECT_EQ(knob.Value(), value);
+  }
+  EXPECT_EQ(TakePosts(owner.handle).size(), 3U) << "a position it already has posts nothing";
+  constexpr WPARAM kDown = MK_LBUTTON;
+  struct Step {
+    PointerControl* control;
+    UINT message;
+    int32_t x, y;
+    WPARAM buttons;
+    int32_t enabled, state;
+    bool captured;
+    UINT posted;
+    int32_t value;
+  } steps[] = {
+      // The buttons are (20, 10, 35, 25), the right and bottom edges drawn
+      // but not hit, and (-5, 10, 10, 25); the shaped one is hit in (20, 10, 28, 18).
+      {&plain, WM_MOUSEMOVE, 25, 15, 0, 1, kHover, true, 0, 50},
+      {&plain, WM_LBUTTONDOWN, 25, 15, kDown, 1, kPressed, true, WM_CONTROL_PRESSED, 50},
+      {&plain, WM_MOUSEMOVE, 100, 100, kDown, 1, kPressed, true, 0, 50},
+      {&plain, WM_LBUTTONUP, 100, 100, 0, 1, kNormal, false, WM_CONTROL_CLICKED, 50},
+      {&plain, WM_MOUSEMOVE, 34, 24, 0, 1, kHover, true, 0, 50},
+      {&plain, WM_MOUSEMOVE, 35, 15, 0, 1, kNormal, false, 0, 50},
+      {&plain, WM_MOUSEMOVE, 25, 25, 0, 1, kNormal, false, 0, 50},
+      // Left of the window under capture: read as signed, 65535 would be -1, inside.
+      {&left, WM_MOUSEMOVE, 2, 15, 0, 1, kHover, true, 0, 50},
+      {&left, WM_MOUSEMOVE, 65535, 15, 0, 1, kNormal, false, 0, 50},
+      {&left, WM_LBUTTONDOWN, 65535, 15, kDown, 1, kNormal, false, 0, 50},
+      {&shaped, WM_LBUTTONDOWN, 30, 20, kDown, 1, kNormal, false, 0, 50},
+      {&shaped, WM_LBUTTONDOWN, 22, 12, kDown, 1, kPressed, false, WM_CONTROL_PRESSED, 50},
+      // The knob is (100, 10, 133, 39); a drag turns it by its distance from the start.
+      {&knob, WM_MOUSEMOVE, 105, 15, 0, 1, kHover, true, 0, 50},
+      {&knob, WM_LBUTTONDOWN, 105, 15, kDown, 1, kPressed, true, WM_CONTROL_PRESSED, 50},
+      {&knob, WM_MOUSEMOVE, 135, 15, kDown, 1, kPressed, true, WM_KNOB_CHANGED, 80},
+      // Left of the window: read as unsigned, x would turn the knob up.
+      {&knob, WM_MOUSEMOVE, -395, 15, kDown, 1, kPressed, true, WM_KNOB_CHANGED, 0},
+      // The button-up was lost: a move without the button ends the drag.
+      {&knob, WM_MOUSEMOVE, 115, 15, 0, 1, kHover, true, WM_CONTROL_CLICKED, 0},
+      {&knob, WM_LBUTTONDOWN, 105, 15, kDown, 0, kHover, true, 0, 0},  // disabled
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(::testing::Message() << s.message << " at " << s.x << "," << s.y);
+    s.control->enabled = s.enabled;
+    const LPARAM at = MAKELPARAM(s.x, s.y);
+    s.control->HandleMessage(owner.handle, s.message, s.buttons, at);
+    EXPECT_EQ(s.control->State(), s.state);
+    EXPECT_EQ(GetCapture() == owner.handle, s.captured);
+    EXPECT_EQ(TakePosts(owner.handle), (s.posted == 0 ? Posts{} : Posts{{s.posted, at}}));
+    EXPECT_EQ(knob.Value(), s.value);
+  }
+}
+
+TEST(Controls, TrackbarThumbAtTheRectanglesOriginAndTheSkinBehindTheChannel) {
+  INITCOMMONCONTROLSEX init{sizeof init, ICC_BAR_CLASSES};
+  ASSERT_TRUE(InitCommonControlsEx(&init));
+  Window parent;
+  Canvas background(300, 200, kSkin, {{30, 40, kWhite}, {149, 69, kWhite}}), paper(200, 100, 0);
+  const auto skin = TrackbarSkin::Create(parent.handle, MakeBitmap(11, 19, kLit),
+                                         MakeBitmap(19, 11, kUntouched), background.Dc());
+  ASSERT_NE(skin, nullptr);
+  HWND trackbar = CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | TBS_HORZ, 30, 40, 120, 30,
+                                  parent.handle, nullptr, nullptr, nullptr);
+  auto draw = [&](DWORD stage, DWORD_PTR item, const Canvas& into) {
+    NMCUSTOMDRAW n{
+        {trackbar, 0, UINT(NM_CUSTOMDRAW)}, stage, into.Dc(), {40, 2, 51, 21}, item, 0, 0};
+    return SendMessageA(parent.handle, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&n));
+  };
+  EXPECT_EQ(draw(CDDS_PREPAINT, 0, paper), CDRF_NOTIFYITEMDRAW);
+  EXPECT_EQ(draw(CDDS_ITEMPREPAINT, TBCD_TICS, paper), 0) << "left to the trackbar";
+  EXPECT_EQ(draw(CDDS_ITEMPREPAINT, TBCD_CHANNEL, paper), CDRF_SKIPDEFAULT);
+  // The trackbar's 120 x 30 at (30, 40) of the parent's skin.
+  const Pixel probes[] = {
+      {0, 0, kWhite}, {40, 2, kSkin}, {119, 29, kWhite}, {120, 29, 0}, {119, 30, 0}};
+  for (const Pixel& p : probes) {
+    EXPECT_EQ(paper.At(p.x, p.y), p.colour) << p.x << "," << p.y;
+  }
+  Canvas thumb(200, 100, 0);
+  EXPECT_EQ(draw(CDDS_ITEMPREPAINT, TBCD_THUMB, thumb), CDRF_SKIPDEFAULT);
+  EXPECT_EQ(std::tuple(thumb.At(40, 2), thumb.At(50, 20), thumb.At(51, 2), thumb.At(40, 21)),
+            std::tuple(kLit, kLit, COLORREF{0}, COLORREF{0}));
+}
+
+// Setup owns what it is given also when it fails; a second setup and the
+// destructors give back all that the first made.
+TEST(Controls, EveryGdiObjectIsGivenBack) {
+  Window owner;
+  Canvas canvas(100, 100, kPaper);
+  const GdiLiveCounts before = LiveGdiCounts();
+  const HBITMAP refused[] = {MakeBitmap(16, 16, 0), MakeBitmap(16, 16, 0), MakeBitmap(4, 4, 0),
+                             MakeBitmap(11, 19, 0)};
+  HBITMAP same = MakeBitmap(16, 16, 0);
+  {
+    BitmapButton button;
+    RotaryKnob knob;
+    EXPECT_FALSE(button.SetupAt(0, 0, nullptr, nullptr, nullptr, refused[0], nullptr, nullptr,
+                                nullptr, owner.handle, canvas.Dc()));
+    EXPECT_FALSE(knob.SetupAt(0, 0, nullptr, 0, nullptr, nullptr, refused[1], nullptr, nullptr,
+                              nullptr, owner.handle, canvas.Dc()));
+    // Empty bounds would give a 1 x 1 monochrome surface, not a knob.
+    EXPECT_FALSE(knob.Setup(RECT{10, 10, 9, 9}, nullptr, 0, refused[2], nullptr, nullptr, nullptr,
+                            nullptr, nullptr, owner.handle, canvas.Dc()));
+    EXPECT_EQ(TrackbarSkin::Create(nullptr, refused[3], MakeBitmap(19, 11, 0), nullptr), nullptr);
+    for (HBITMAP bitmap : refused) {
+      EXPECT_EQ(GetObjectType(bitmap), 0U);
+    }
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(knob.SetupAt(0, 0, nullptr, 0, MakeBitmap(34, 30, 0), nullptr, nullptr, nullptr,
+                               nullptr, nullptr, owner.handle, canvas.Dc()));
+    }
+    // One handle for every state is owned once.
+    ASSERT_TRUE(button.SetupAt(0, 0, nullptr, same, nullptr, same, nullptr, same, nullptr,
+                               owner.handle, canvas.Dc()));
+    ASSERT_NE(TrackbarSkin::Create(owner.handle, MakeBitmap(11, 19, 0), MakeBitmap(19, 11, 0),
+                                   canvas.Dc()),
+              nullptr);
+  }
+  EXPECT_EQ(LiveGdiCounts(), before);
+  EXPECT_EQ(GetObjectType(same), 0U);
+}
+
+struct Quiet final : SettingsApplier, WindowActions {
+  void ApplySettings() override {}
   void PressAutoMode() override {}
   void ResetAutoMode() override {}
   void TogglePanel() override {}
@@ -54,11 +311,10 @@ struct Program {
   }
   EngineSettings settings;
   AppSettings app;
-  NoApplier applier;
+  Quiet quiet;
   FrameHandOver frames;
   StatusDisplay status;
-  NoActions actions;
-  SkinnedWindows windows{WindowLinks{settings, app, applier, frames, status, actions}};
+  SkinnedWindows windows{WindowLinks{settings, app, quiet, frames, status, quiet}};
   bool built;
 };
 
@@ -85,81 +341,47 @@ TEST(SkinnedWindows, PlacedWhereStoredOrCentredAndGoneWithoutATraceAfterRelease)
   EXPECT_EQ(LiveGdiCounts(), before);
 }
 
-TEST(SkinnedWindows, PositionsFromAnotherThreadReachTheControlsAndAreNeverWrittenBack) {
+TEST(SkinnedWindows, ControlsShowSettingsFromAnyThreadAndCommandsKeepTheLevelsInRange) {
   Program p;
   ASSERT_TRUE(p.built) << p.windows.FailedStep();
   auto& in = *p.windows.Inside();
-  ControlPositions positions;
-  positions.speedSlider = 137;
-  positions.decayKnob = 40;
-  positions.echoKnobsEnabled = false;
   const EngineSettingsValues before = p.settings.Load();
+  const EffectiveSettings e = MakeEffective(before);
+  ControlPositions positions = PositionsFor(e, e.NThre, e.SilenceTime);
+  positions.delayKnob = 7;
+  // Shown from another thread through the panel's queue, and never written back.
   std::thread([&] { p.windows.ShowSettings(positions); }).join();
   Drain();
-  EXPECT_EQ(SendMessageA(in.speedSlider, TBM_GETPOS, 0, 0), 137);
-  EXPECT_EQ(in.decay.Value(), 40);
-  EXPECT_EQ(in.decay.enabled, 0);
+  EXPECT_EQ(SendMessageA(in.speedSlider, TBM_GETPOS, 0, 0), positions.speedSlider);
+  EXPECT_EQ(in.delay.Value(), 7);
+  SendMessageA(p.windows.Panel(), WM_HSCROLL, 0, 0);  // sliders that did not move
   const EngineSettingsValues after = p.settings.Load();
   EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
   // The threshold marker: 40 % stands at x 140, four pixels under the meter.
   p.settings.NThre.store(40);
   SendMessageA(p.windows.Panel(), WM_PAINT, 0, 0);
-  EXPECT_EQ(GetPixel(in.panelCompose.Dc(), 140, 185), RGB(0, 0, 0));
-  EXPECT_EQ(GetPixel(in.panelCompose.Dc(), 140, 188), RGB(0, 0, 0));
-  EXPECT_EQ(GetPixel(in.panelCompose.Dc(), 140, 189), GetPixel(in.panelSkin.Dc(), 140, 189));
-}
-
-TEST(SkinnedWindows, CommandsKeepTheLevelsInRangeAndControlsWriteTheirSettings) {
-  Program p;
-  ASSERT_TRUE(p.built) << p.windows.FailedStep();
-  auto& in = *p.windows.Inside();
-  const EffectiveSettings e = MakeEffective(p.settings.Load());
-  p.windows.ShowSettings(PositionsFor(e, e.NThre, e.SilenceTime));
-  Drain();
-  HWND main = p.windows.MainWindow(), panel = p.windows.Panel();
-  struct Case {
-    int32_t peak, divisor;
-    WORD command, fromKeys;
-    int32_t wantPeak, wantDivisor;
-    const char* shown;
-  } cases[] = {
-      {40000, 600, kPeakUpCommand, 1, 32768, 600, "PEAK LEVEL|32768"},
-      {40, 600, kPeakDownCommand, 1, 32, 600, "PEAK LEVEL|32"},
-      {99, 32500, kScaleUpCommand, 1, 99, 32768, "OSCILLOSCOPE AMP|32768"},
-      {99, INT32_MIN, kScaleDownCommand, 1, 99, 512, "OSCILLOSCOPE AMP|512"},
-      {99, 600, kPeakUpCommand, 0, 99, 600, "|"},
-      {99, 600, 6, 1, 99, 600, "|"},
-  };
-  for (const Case& c : cases) {
-    p.status.ShowStatus("", "%s", "");
-    p.settings.peakThreshold.store(c.peak);
-    p.settings.oscilloDivisor.store(c.divisor);
-    SendMessageA(main, WM_COMMAND, MAKEWPARAM(c.command, c.fromKeys), 0);
-    EXPECT_EQ(p.settings.peakThreshold.load(), c.wantPeak) << c.shown;
-    EXPECT_EQ(p.settings.oscilloDivisor.load(), c.wantDivisor) << c.shown;
-    EXPECT_EQ(std::string(p.status.Read().title) + "|" + p.status.Read().value, c.shown);
+  for (const auto& [y, colour] : {std::pair{185, COLORREF{0}},
+                                  {188, COLORREF{0}},
+                                  {189, GetPixel(in.panelSkin.Dc(), 140, 189)}}) {
+    EXPECT_EQ(GetPixel(in.panelCompose.Dc(), 140, y), colour) << y;
   }
-  SendMessageA(panel, WM_HSCROLL, 0, 0);
-  EXPECT_STREQ(p.status.Read().title, "") << "sliders that did not move write nothing";
-  SendMessageA(panel, WM_CONTROL_CLICKED, in.reset.id, 0);
-  EXPECT_EQ(p.settings.peakThreshold.load(), 99) << "kept by a reset";
-  for (const bool on : {true, false}) {
-    SendMessageA(in.echoSwitch, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-    SendMessageA(panel, WM_COMMAND, MAKEWPARAM(kEchoSwitchId, BN_CLICKED), 0);
-    EXPECT_EQ(p.settings.Echo.load(), on ? 1 : 0);
-    EXPECT_EQ(in.delay.enabled + in.decay.enabled, on ? 2 : 0);
+  // The keypad's levels stay in range whatever was stored.
+  p.settings.peakThreshold.store(40000);
+  p.settings.oscilloDivisor.store(INT32_MIN);
+  for (const WORD command : {kPeakUpCommand, kScaleDownCommand, kScaleUpCommand}) {
+    SendMessageA(p.windows.MainWindow(), WM_COMMAND, MAKEWPARAM(command, 1), 0);
   }
-  in.decay.SetPosition(40);
-  SendMessageA(panel, WM_KNOB_CHANGED, in.decay.id, 0);
-  EXPECT_EQ(p.settings.Decay.load(), 0.4F);
+  EXPECT_EQ(p.settings.peakThreshold.load(), 32768);
+  EXPECT_EQ(p.settings.oscilloDivisor.load(), 1024);
+  EXPECT_STREQ(p.status.Read().value, "1024");
   // Dragged left of the window, the main window stays put.
   SetCursorPos(0, 0);  // away from the close button, which would claim the press
-  RECT before{}, after{};
-  GetWindowRect(main, &before);
-  SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 300));
-  SendMessageA(main, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-20, 300));
-  GetWindowRect(main, &after);
-  EXPECT_EQ(after.left, before.left);
+  RECT from{}, to{};
+  GetWindowRect(p.windows.MainWindow(), &from);
+  SendMessageA(p.windows.MainWindow(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 300));
+  SendMessageA(p.windows.MainWindow(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-20, 300));
+  GetWindowRect(p.windows.MainWindow(), &to);
+  EXPECT_EQ(to.left, from.left);
 }
 
 TEST(Shell, TheRunningPanelIsFoundByClassAndTitleNotByTitleAlone) {
@@ -173,43 +395,33 @@ TEST(Shell, TheRunningPanelIsFoundByClassAndTitleNotByTitleAlone) {
   EXPECT_EQ(SkinnedWindows::FindRunningPanel(), panel.Window());
 }
 
-TEST(Shell, GuardsCountWhatTheyHoldAndTheWindowsAnswerWithIt) {
-  WinletWindow probe, other;
-  ASSERT_TRUE(probe.Create(GetModuleHandleA(nullptr), nullptr, "LiveCountsProbe", nullptr, nullptr,
-                           nullptr, nullptr, WS_POPUP));
-  auto ask = [&](WPARAM which) {
-    return SendMessageA(probe.Window(), LiveCountsMessage(), which, 0);
+TEST(Shell, GuardsCountWhatTheyHoldAndGiveItBackOnce) {
+  auto counts = [] {
+    return std::tuple{LiveGdiCounts().objects, LiveKernelHandles(), LiveWinletWindows()};
   };
-  EXPECT_EQ(ask(kSignature), kLiveCountsSignature);
-  EXPECT_EQ(ask(kLiveCountEnd), 0);
-  const LRESULT objects = ask(kGdiObjects), kernel = ask(kKernelHandles), windows = ask(kWindows);
+  const auto [objects, kernel, windows] = counts();
   {
     GdiObject pen(CreatePen(PS_SOLID, 1, 0));
     KernelHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     event.Reset(event.Get());  // taking what it holds keeps it open
     EXPECT_NE(WaitForSingleObject(event.Get(), 0), WAIT_FAILED);
-    ASSERT_TRUE(other.Create(GetModuleHandleA(nullptr), nullptr, "LiveCountsOther", nullptr,
-                             nullptr, nullptr, nullptr, WS_POPUP));
-    EXPECT_EQ(ask(kGdiObjects), objects + 1);
-    EXPECT_EQ(ask(kKernelHandles), kernel + 1);
-    EXPECT_EQ(ask(kWindows), windows + 1);
-    DestroyWindow(other.Window());  // behind its object's back: forgotten, counted off once
-    EXPECT_EQ(other.Window(), nullptr);
+    WinletWindow window;
+    ASSERT_TRUE(window.Create(GetModuleHandleA(nullptr), nullptr, "Counted", nullptr, nullptr,
+                              nullptr, nullptr, WS_POPUP));
+    EXPECT_EQ(counts(), std::tuple(objects + 1, kernel + 1, windows + 1));
+    DestroyWindow(window.Window());  // behind its object's back: forgotten, counted off once
+    EXPECT_EQ(window.Window(), nullptr);
     HANDLE kept = event.Release();  // handed away: left open for its new owner
     EXPECT_NE(WaitForSingleObject(kept, 0), WAIT_FAILED);
     CloseHandle(kept);
   }
-  EXPECT_EQ(ask(kGdiObjects), objects);
-  EXPECT_EQ(ask(kKernelHandles), kernel);
-  EXPECT_EQ(ask(kWindows), windows);
+  EXPECT_EQ(counts(), std::tuple(objects, kernel, windows));
   Drain();
 }
 
 std::atomic<int> g_capsReleases{0};
 LRESULT CALLBACK CountCaps(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_KEYUP && wParam == VK_CAPITAL) {
-    g_capsReleases.fetch_add(1);
-  }
+  g_capsReleases += message == WM_KEYUP && wParam == VK_CAPITAL ? 1 : 0;
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -227,10 +439,8 @@ TEST(Shell, LockLightsSeeACapsLockToggleThatAnotherThreadsWindowReceived) {
                                   nullptr, nullptr, nullptr, nullptr);
     SetForegroundWindow(window);
     SetFocus(window);
-    ready = true;
-    while (!stop) {
+    for (ready = true; !stop; Sleep(5)) {
       Drain();
-      Sleep(5);
     }
     DestroyWindow(window);
   });
@@ -258,7 +468,7 @@ TEST(Shell, LockLightsSeeACapsLockToggleThatAnotherThreadsWindowReceived) {
   EXPECT_NE(LockLights::IsLit(after, kVkCapsLock), LockLights::IsLit(before, kVkCapsLock));
 }
 
-TEST(Registry, ValuesComeBackOnlyAsFourBytesOfAKindTheProgramWrites) {
+TEST(Registry, ValuesComeBackAsWrittenAndOnlyAsFourBytes) {
   constexpr const char* kKey = "SOFTWARE\\Quorvane\\MimicoreTest";
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
   RegistrySettingsStore store;
@@ -266,29 +476,14 @@ TEST(Registry, ValuesComeBackOnlyAsFourBytesOfAKindTheProgramWrites) {
   ASSERT_TRUE(store.OpenForWriting(kKey)->Put("put", {1, 2, 3, 4}));
   HKEY raw = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &raw), ERROR_SUCCESS);
-  struct Case {
-    const char* name;
-    DWORD type;
-    std::string bytes;
-    bool taken;
-  } cases[] = {{"long", REG_BINARY, "56789", false},
-               {"short", REG_BINARY, "567", false},
-               {"text", REG_SZ, "567", false},  // 4 bytes with its end
-               {"dword", REG_DWORD, "5678", true}};
-  for (const Case& c : cases) {
-    RegSetValueExA(raw, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.bytes.c_str()),
-                   DWORD(c.bytes.size() + (c.type == REG_SZ ? 1 : 0)));
-  }
+  RegSetValueExA(raw, "long", 0, REG_BINARY, reinterpret_cast<const BYTE*>("56789"), 5);
   RegCloseKey(raw);
-  const auto key = store.OpenForReading(kKey);
   StoredBytes got{};
+  const auto key = store.OpenForReading(kKey);
   EXPECT_TRUE(key->Get("put", got));
-  EXPECT_EQ(got, (StoredBytes{1, 2, 3, 4}));
   EXPECT_FALSE(key->Get("missing", got));
-  for (const Case& c : cases) {
-    EXPECT_EQ(key->Get(c.name, got), c.taken) << c.name;
-    EXPECT_EQ(got, (c.taken ? StoredBytes{'5', '6', '7', '8'} : StoredBytes{1, 2, 3, 4})) << c.name;
-  }
+  EXPECT_FALSE(key->Get("long", got)) << "a longer value must not spill into the field";
+  EXPECT_EQ(got, (StoredBytes{1, 2, 3, 4}));
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
 }
 
