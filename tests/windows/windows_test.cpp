@@ -1,8 +1,10 @@
 // The windows, controls and display drawn with real GDI and read back pixel
 // by pixel, and the shell's window lookups, key reading, guards and store.
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,9 @@
 
 namespace mimicore {
 namespace {
+
+// In text mode ctest would take each line's "\r" for part of the test names it lists.
+[[maybe_unused]] const int kBinaryStdout = _setmode(_fileno(stdout), _O_BINARY);
 
 struct Pixel {
   int32_t x, y;
@@ -238,7 +243,6 @@ TEST(Controls, TrackbarThumbAtTheRectanglesOriginAndTheSkinBehindTheChannel) {
     return SendMessageA(parent.handle, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&n));
   };
   EXPECT_EQ(draw(CDDS_PREPAINT, 0, paper), CDRF_NOTIFYITEMDRAW);
-  EXPECT_EQ(draw(CDDS_ITEMPREPAINT, TBCD_TICS, paper), 0) << "left to the trackbar";
   EXPECT_EQ(draw(CDDS_ITEMPREPAINT, TBCD_CHANNEL, paper), CDRF_SKIPDEFAULT);
   // The trackbar's 120 x 30 at (30, 40) of the parent's skin.
   const Pixel probes[] = {
@@ -444,7 +448,10 @@ TEST(Shell, LockLightsSeeACapsLockToggleThatAnotherThreadsWindowReceived) {
     }
     DestroyWindow(window);
   });
-  auto press = [](int releases) {
+  auto toggle = [&](int releases) {
+    while (!ready) {
+      Sleep(5);
+    }
     keybd_event(VK_CAPITAL, kLockKeyScanCode, KEYEVENTF_EXTENDEDKEY, 0);
     keybd_event(VK_CAPITAL, kLockKeyScanCode, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP, 0);
     for (int i = 0; i < 500 && g_capsReleases < releases; ++i) {
@@ -452,16 +459,13 @@ TEST(Shell, LockLightsSeeACapsLockToggleThatAnotherThreadsWindowReceived) {
     }
     return g_capsReleases >= releases;
   };
-  while (!ready) {
-    Sleep(5);
-  }
-  Sleep(200);
+  Sleep(300);
   WinKeyboardPort port;
   KeyTable before{}, after{};
   port.ReadKeys(before);
-  const bool received = press(1);
+  const bool received = toggle(1);
   port.ReadKeys(after);
-  press(2);  // put back as it was
+  toggle(2);  // back as it was
   stop = true;
   other.join();
   ASSERT_TRUE(received) << "the focus window never got the key";
