@@ -98,7 +98,7 @@ TEST(WaveDevices, CaptureHandsOverEveryBufferInRingOrderToHandlerAndFile) {
   EXPECT_EQ(g_allocations.load(), allocations);
   capture.Stop();
   EXPECT_EQ(capture.QueuedBuffers(), 0) << "Stop waits for the whole queue";
-  for (uint32_t k = 0; k < g_log.calls; ++k) {
+  for (uint32_t k = 0; k < g_log.calls && k < 4096; ++k) {
     ASSERT_EQ(g_log.data[k], g_log.data[k % kRing]) << "call " << k;
   }
   EXPECT_NE(g_log.data[0], g_log.data[kRing - 1]);

@@ -182,8 +182,8 @@ TEST(Controls, StatesCaptureAndPostsFollowTheMouse) {
     UINT posted;
     int32_t value;
   } steps[] = {
-      // The buttons are (20, 10, 35, 25), the right and bottom edges drawn
-      // but not hit, and (-5, 10, 10, 25); the shaped one is hit in (20, 10, 28, 18).
+      // The buttons are (20, 10, 35, 25), whose right and bottom edges do not
+      // hit, and (-5, 10, 10, 25); the shaped one hits in (20, 10, 28, 18) only.
       {&plain, WM_MOUSEMOVE, 25, 15, 0, 1, kHover, true, 0, 50},
       {&plain, WM_LBUTTONDOWN, 25, 15, kDown, 1, kPressed, true, WM_CONTROL_PRESSED, 50},
       {&plain, WM_LBUTTONUP, 100, 100, 0, 1, kNormal, false, WM_CONTROL_CLICKED, 50},
