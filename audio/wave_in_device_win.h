@@ -53,10 +53,6 @@ class WaveInDevice {
   // once instead of being waited for.
   bool CloseWithoutDraining();
 
-  [[nodiscard]] bool IsOpen() const { return isOpen_; }
-  [[nodiscard]] bool IsRunning() const { return isRunning_.load(); }
-  [[nodiscard]] int32_t BufferCount() const { return ring_.Count(); }
-  [[nodiscard]] uint32_t BufferSize() const { return ring_.Size(); }
   // Buffers the platform holds now.
   [[nodiscard]] int32_t QueuedBuffers() const { return ring_.Queued(); }
   // Buffers given back by the platform since Open.

@@ -68,13 +68,6 @@ bool WaveOutDevice::CloseWithoutDraining() {
   return ok;
 }
 
-uint32_t WaveOutDevice::HeaderLength(int32_t index) const {
-  if (index < 0 || index >= ring_.Count()) {
-    return 0;
-  }
-  return static_cast<uint32_t>(ring_.Header(index).dwBufferLength);
-}
-
 bool WaveOutDevice::Close() {
   bool ok = ring_.Drain();
   ok = ring_.Close() && ok;

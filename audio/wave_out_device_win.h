@@ -31,7 +31,7 @@ class WaveOutDevice {
   bool Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
             int32_t bufferCount, uint32_t bufferSize, DoneHandler doneHandler);
   // Copies |count| bytes into the buffers from NextBuffer() on, each at most
-  // BufferSize() bytes, and queues them; never waits. One call fills each
+  // a buffer's size, and queues them; never waits. One call fills each
   // buffer at most once. A buffer the device has not finished playing is
   // never overwritten: the rest of the call is dropped there, and NextBuffer()
   // stays on that buffer. True only when every byte was queued.
@@ -46,13 +46,8 @@ class WaveOutDevice {
   // once instead of being waited for.
   bool CloseWithoutDraining();
 
-  [[nodiscard]] bool IsOpen() const { return isOpen_; }
-  [[nodiscard]] int32_t BufferCount() const { return ring_.Count(); }
-  [[nodiscard]] uint32_t BufferSize() const { return ring_.Size(); }
   // The buffer the next Write fills first; kept across Close.
   [[nodiscard]] uint32_t NextBuffer() const { return nextBuffer_.load(); }
-  // Bytes last queued from buffer |index|; 0 outside the ring.
-  [[nodiscard]] uint32_t HeaderLength(int32_t index) const;
   // Buffers the platform holds now.
   [[nodiscard]] int32_t QueuedBuffers() const { return ring_.Queued(); }
   // Buffers given back by the platform since Open.

@@ -132,8 +132,6 @@ bool ControlList::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   return claimed;
 }
 
-Control* ControlList::At(int32_t i) const { return i >= 0 && i < count_ ? items_[i] : nullptr; }
-
 bool BitmapSize(HBITMAP bitmap, SIZE* size) {
   BITMAP info{};
   if (bitmap == nullptr || GetObjectType(bitmap) != OBJ_BITMAP ||

@@ -137,10 +137,6 @@ class ControlList {
   // first control sees the message.
   bool Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-  [[nodiscard]] int32_t Count() const { return count_; }
-  [[nodiscard]] int32_t Capacity() const { return capacity_; }
-  [[nodiscard]] Control* At(int32_t i) const;
-
  private:
   std::unique_ptr<Control*[]> items_;
   int32_t count_ = 0;
