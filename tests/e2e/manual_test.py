@@ -38,7 +38,3 @@ class Manual(unittest.TestCase):
         self.assertGreater(len(quoted), 10)
         for text in quoted:
             self.assertTrue(text in shown, text)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -99,8 +99,7 @@ class Take:
 
     def __init__(self, phrase, heard, played, heard_start, played_start, speed, reach=2 * FRAME):
         self.parts, self.speed = sounds(played), speed
-        start = loud_edges(phrase)[0]
-        self.expected = (sounds(phrase)[-1][1] - start) / RATE / speed
+        self.expected = (sounds(phrase)[-1][1] - loud_edges(phrase)[0]) / RATE / speed
         self.duration = self.match = self.gap = None
         if not self.parts:
             return

@@ -93,6 +93,10 @@ class Session:
                 run(["wineboot", "-i"], env=self.env, check=True)
                 run(["wineserver", "-w"], env=self.env)
                 (self.prefix / ".mimicore-ready").touch()
+            # One server for the session, helpers off our pipes: none exits before the next command.
+            for args in (["wineserver", "-p"], ["wine", "cmd", "/c", "exit"]):
+                subprocess.run(args, env=self.env, stdin=subprocess.DEVNULL, timeout=120,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.set_sound(True)
             # Without a window manager Wine would wait 2 s for one at every
             # hidden window; unmanaged windows need no such hand-shake.
@@ -172,8 +176,7 @@ class Session:
         return self.geometry(window)[:2]
 
     def press(self, window, *keys):
-        if self.xdotool("windowfocus", "--sync", window, "key", *keys).returncode:
-            raise Failure(f"xdotool could not press {keys}")
+        self.xdotool("windowfocus", "--sync", window, "key", *keys)
 
     def click(self, point):
         self.xdotool("mousemove", *point, "sleep", "0.1", "click", "1")
