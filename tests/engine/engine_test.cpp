@@ -12,10 +12,12 @@
 #include <thread>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "core/latest_value.h"
 #include "engine/biquad_filter.h"
 #include "engine/calibration.h"
+#include "engine/fixed_fft.h"
 #include "engine_harness.h"
 
 namespace mimicore {
@@ -181,6 +183,43 @@ TEST(BandPass, CoefficientsFollowTheCookbookFormulasAndBadDesignsAreSilent) {
     BiquadFilter f(FilterType::BandPass, 1.0F, hz, 44100.0F, 0.4F);
     EXPECT_EQ(f.Process(12345), 0) << hz;
   }
+}
+
+// The spectrum bars stand on this: the forward transform is the DFT divided by
+// n within a few steps; the inverse halves only on passes that would overflow.
+TEST(Fft, ForwardIsTheScaledDftAndInverseHalvesOnlyWhenItMust) {
+  std::mt19937 rng(3);
+  for (int32_t m : {1, 4, 9, 10}) {
+    const int32_t n = 1 << m;
+    std::vector<int16_t> re(static_cast<size_t>(n)), im(re);
+    for (int32_t i = 0; i < n; ++i) {
+      re[size_t(i)] = int16_t(int32_t(rng() % 16001) - 8000);
+      im[size_t(i)] = int16_t(int32_t(rng() % 16001) - 8000);
+    }
+    const auto x = std::pair{re, im};
+    ASSERT_EQ(FixedFft(re.data(), im.data(), m, 0), 0);
+    double worst = 0;
+    for (int32_t k = 0; k < n; ++k) {
+      double wr = 0, wi = 0;
+      for (int32_t i = 0; i < n; ++i) {
+        const double a = -2.0 * std::numbers::pi * double(k) * double(i) / double(n);
+        wr += x.first[size_t(i)] * std::cos(a) - x.second[size_t(i)] * std::sin(a);
+        wi += x.first[size_t(i)] * std::sin(a) + x.second[size_t(i)] * std::cos(a);
+      }
+      worst = std::max({worst, std::abs(wr / n - re[size_t(k)]), std::abs(wi / n - im[size_t(k)])});
+    }
+    EXPECT_LE(worst, 2 * m) << n << " points";  // each pass truncates once
+  }
+  std::vector<int16_t> re(64), im(64);
+  re[5] = 100;  // one bin: a rotating phasor of 100, no pass needs halving
+  ASSERT_EQ(FixedFft(re.data(), im.data(), 6, 1), 0);
+  EXPECT_NEAR(re[8], 100 * std::cos(2 * std::numbers::pi * 40 / 64), 2);
+  EXPECT_NEAR(im[8], 100 * std::sin(2 * std::numbers::pi * 40 / 64), 2);
+  re.assign(64, 0);
+  im.assign(64, 0);
+  re[0] = 20000;
+  EXPECT_GE(FixedFft(re.data(), im.data(), 6, 1), 1);
+  EXPECT_EQ(FixedFft(re.data(), im.data(), 11, 0), -1);
 }
 
 // An impulse comes back after the lead and twice the lead; hostile values stay harmless.

@@ -256,6 +256,53 @@ TEST(Controls, EveryGdiObjectIsGivenBack) {
   EXPECT_EQ(GetObjectType(same), 0U);
 }
 
+// The parent's skin behind the whole trackbar, its thumb bitmap at the thumb's
+// place (ORed on when disabled); parts it does not draw are left to the default.
+TEST(Controls, TrackbarsShowTheSkinBehindThemAndTheirThumbBitmap) {
+  const INITCOMMONCONTROLSEX init{sizeof init, ICC_BAR_CLASSES};
+  ASSERT_TRUE(InitCommonControlsEx(&init));
+  Window owner;
+  Canvas background(300, 200, kSkin);
+  SetPixel(background.Dc(), 30, 40, kWhite);  // the horizontal trackbar's corners
+  SetPixel(background.Dc(), 149, 69, kLit);
+  const auto skin = TrackbarSkin::Create(owner.handle, MakeBitmap(11, 19, RGB(0x10, 0x80, 0x20)),
+                                         MakeBitmap(19, 11, kLit), background.Dc());
+  ASSERT_NE(skin, nullptr);
+  auto child = [&](DWORD style, int32_t x, int32_t y, int32_t w, int32_t h) {
+    return CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | style, x, y, w, h, owner.handle,
+                           nullptr, nullptr, nullptr);
+  };
+  const HWND horizontal = child(TBS_HORZ, 30, 40, 120, 30),
+             vertical = child(TBS_VERT, 200, 20, 30, 120);
+  const HWND disabled = child(TBS_HORZ | WS_DISABLED, 30, 100, 120, 30);
+  auto notify = [&](HWND from, DWORD stage, DWORD_PTR item, const Canvas& paper) {
+    NMCUSTOMDRAW draw{{from, 0, static_cast<UINT>(NM_CUSTOMDRAW)},
+                      stage,
+                      paper.Dc(),
+                      {40, 2, 51, 21},
+                      item,
+                      0,
+                      0};
+    return SendMessageA(owner.handle, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&draw));
+  };
+  for (const auto& [from, inside, cx, cy] :
+       {std::tuple{horizontal, RGB(0x10, 0x80, 0x20), 11, 19}, std::tuple{vertical, kLit, 19, 11},
+        std::tuple{disabled, RGB(0x50, 0x80, 0x21), 11, 19}}) {
+    const Canvas paper(200, 100, kPaper);
+    EXPECT_EQ(notify(from, CDDS_ITEMPREPAINT, TBCD_THUMB, paper), CDRF_SKIPDEFAULT);
+    const std::vector<COLORREF> seen = {paper.At(40, 2), paper.At(39 + cx, 1 + cy),
+                                        paper.At(40 + cx, 2), paper.At(40, 2 + cy)};
+    EXPECT_EQ(seen, (std::vector<COLORREF>{inside, inside, kPaper, kPaper}));
+  }
+  const Canvas paper(200, 100, kPaper);
+  EXPECT_EQ(notify(horizontal, CDDS_PREPAINT, 0, paper), CDRF_NOTIFYITEMDRAW);
+  EXPECT_EQ(notify(horizontal, CDDS_ITEMPREPAINT, TBCD_CHANNEL, paper), CDRF_SKIPDEFAULT);
+  const std::vector<COLORREF> seen = {paper.At(0, 0), paper.At(60, 12), paper.At(119, 29),
+                                      paper.At(120, 29), paper.At(119, 30)};
+  EXPECT_EQ(seen, (std::vector<COLORREF>{kWhite, kSkin, kLit, kPaper, kPaper}));
+  EXPECT_EQ(notify(horizontal, CDDS_ITEMPREPAINT, TBCD_TICS, paper), 0);
+}
+
 struct Program : SettingsApplier, WindowActions {
   explicit Program(int32_t winx = 0, int32_t winy = 0, const char* module = nullptr) {
     app.winx = winx;
