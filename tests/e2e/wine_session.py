@@ -313,8 +313,11 @@ class Recorder:
         # estimate of its first sample's time is the best.
         if not wait_until(lambda: self.path.stat().st_size >= 2 * sound.FRAME, 10, 0.02):
             raise Failure(f"parec recorded nothing into {self.path}")
-        self.start = min(time.monotonic() - self.path.stat().st_size / 2 / sound.RATE
-                         for _ in range(20) if not time.sleep(0.02))
+        self.start = time.monotonic()
+        for _ in range(20):
+            time.sleep(0.02)
+            now = time.monotonic() - self.path.stat().st_size / 2 / sound.RATE
+            self.start = min(self.start, now)
 
     def samples(self):
         data = self.path.read_bytes()
