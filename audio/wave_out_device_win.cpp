@@ -69,11 +69,8 @@ bool WaveOutDevice::CloseWithoutDraining() {
 }
 
 bool WaveOutDevice::Close() {
-  bool ok = ring_.Drain();
-  ok = ring_.Close() && ok;
-  doneHandler_ = nullptr;
-  isOpen_ = false;
-  return ok;
+  const bool drained = ring_.Drain();
+  return CloseWithoutDraining() && drained;
 }
 
 void WaveOutDevice::OnReturned(void* self, int32_t index) {

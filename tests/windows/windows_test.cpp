@@ -339,7 +339,7 @@ TEST(SkinnedWindows, PlacedWhereStoredOrCentredAndGoneWithoutATraceAfterRelease)
     GetWindowRect(p.windows.MainWindow(), &main);
     EXPECT_EQ(std::pair(main.left, main.top), std::pair(placed.x, placed.y));
     p.windows.Release();
-    EXPECT_EQ(FindWindowA("MimClss2", "MimicoreIfc"), nullptr);
+    EXPECT_EQ(FindWindowA(kMainClass, kMainTitle), nullptr);
     EXPECT_EQ(SkinnedWindows::FindRunningPanel(), nullptr);
     EXPECT_EQ(LiveGdiCounts(), before);
   }

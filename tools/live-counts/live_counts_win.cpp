@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "ui/windows/live_counts_win.h"
+#include "ui/windows/skinned_windows_win.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ bool Ask(HWND window, UINT message, WPARAM which, DWORD_PTR& answer) {
 int main() {
   using namespace mimicore;
   const UINT message = RegisterWindowMessageA(kLiveCountsMessageName);
-  HWND window = FindWindowA(nullptr, "MimicoreIfc");
+  HWND window = FindWindowA(kMainClass, kMainTitle);
   DWORD_PTR signature = 0;
   if (message == 0 || window == nullptr || !Ask(window, message, kSignature, signature) ||
       LRESULT(signature) != kLiveCountsSignature) {

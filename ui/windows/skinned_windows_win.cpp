@@ -22,10 +22,6 @@ namespace mimicore {
 
 namespace {
 
-constexpr const char* kPanelClass = "MimClss";
-constexpr const char* kPanelTitle = "Mimicore";
-constexpr const char* kMainClass = "MimClss2";
-constexpr const char* kMainTitle = "MimicoreIfc";
 constexpr POINT kTabAt{237, 0};
 constexpr POINT kNeedleCentre{16, 17};
 constexpr int32_t kNeedleRadius = 10;

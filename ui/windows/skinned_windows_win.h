@@ -19,6 +19,12 @@
 
 namespace mimicore {
 
+// The windows' classes and titles: other processes find them by both.
+inline constexpr const char* kPanelClass = "MimClss";
+inline constexpr const char* kPanelTitle = "Mimicore";
+inline constexpr const char* kMainClass = "MimClss2";
+inline constexpr const char* kMainTitle = "MimicoreIfc";
+
 // Message the panel gets when the capture thread has new control positions.
 inline constexpr UINT kControlsChangedMessage = WM_APP + 1;
 
