@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <objbase.h>
 
 #include <array>
 
@@ -36,6 +38,37 @@ class WaveOutPlayback final : public PlaybackSink {
 
  private:
   WaveOutDevice& device_;
+};
+
+// A message box that stays until the user answers it. Destroying
+// half-made windows posts WM_QUIT, which would end the box's own message
+// loop at once; the program is ending anyway, so a queued one is dropped.
+inline void ShowErrorBox(const char* text, const char* caption) {
+  MSG quit;
+  while (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE) {
+  }
+  MessageBoxA(GetFocus(), text, caption, MB_OK);
+}
+
+// COM, apartment-threaded, on the window thread for the program's
+// lifetime: the shell's ShellExecuteEx (F1) may load extensions that need
+// it.
+class ComApartment {
+ public:
+  ComApartment()
+      : initialised_(
+            SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+  }
+  ~ComApartment() {
+    if (initialised_) {
+      CoUninitialize();
+    }
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  bool initialised_;
 };
 
 }  // namespace mimicore

@@ -58,6 +58,7 @@ class ShellActions final : public WindowActions {
  public:
   void PressAutoMode() override { Engine().PressAutoMode(); }
   void ResetAutoMode() override { Engine().ResetAutoMode(); }
+  void ResetToDefaults() override { Engine().ResetToDefaults(); }
   void TogglePanel() override { Slide().Toggle(); }
   void SaveLastTake(HWND owner) override { mimicore::SaveLastTake(owner, Engine(), g_status); }
   void OpenManual(HWND owner) override {
@@ -195,13 +196,16 @@ struct Accelerators {
     cursors.hand = LoadCursorA(nullptr, IDC_HAND);
     cursors.sizeWe = LoadCursorA(nullptr, IDC_SIZEWE);
     cursors.sizeAll = LoadCursorA(nullptr, IDC_SIZEALL);
-    std::array<ACCEL, 6> keys{{
+    std::array<ACCEL, 7> keys{{
         {FVIRTKEY, VK_RETURN, kSaveTakeCommand},
         {FVIRTKEY, VK_ADD, kPeakUpCommand},
         {FVIRTKEY, VK_SUBTRACT, kPeakDownCommand},
         {FVIRTKEY, VK_MULTIPLY, kScaleUpCommand},
         {FVIRTKEY, VK_DIVIDE, kScaleDownCommand},
         {FVIRTKEY, VK_F1, kManualCommand},
+        // Through the table, so that a slider or the echo switch with the
+        // focus cannot keep Escape from ending the program.
+        {FVIRTKEY, VK_ESCAPE, kCloseCommand},
     }};
     table = CreateAcceleratorTableA(keys.data(), int(keys.size()));
   }
@@ -268,9 +272,7 @@ class WindowsShell final : public ShellSteps {
     }
   }
   unsigned WaveInputDevices() override { return waveInGetNumDevs(); }
-  void ShowStartupError(const char* text) override {
-    MessageBoxA(GetFocus(), text, kCaption, MB_OK);
-  }
+  void ShowStartupError(const char* text) override { ShowErrorBox(text, kCaption); }
   void ReadProgramFacts() override {
     // The program's folder, with its trailing backslash (the manual lives
     // below it).
@@ -346,6 +348,7 @@ class WindowsShell final : public ShellSteps {
 }  // namespace
 
 int RunMimicore(HINSTANCE instance) {
+  const ComApartment com;
   WindowsShell shell(instance);
   return RunProgram(shell);
 }

@@ -3,8 +3,6 @@
 #include <array>
 #include <new>
 
-#include "audio/wav_file.h"
-
 namespace mimicore {
 
 namespace {
@@ -21,7 +19,7 @@ std::unique_ptr<int16_t[]> AllocateSamples(size_t count) {
 }
 
 SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusDisplay& status,
-                         SampleAllocator allocate) {
+                         SampleAllocator allocate, FileReplacer replace) {
   // Taken before the dialog: the user asked for the take that was last when
   // they pressed the key.
   const TakeSnapshot take = ring.LastTake();
@@ -30,8 +28,13 @@ SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusD
   }
 
   std::array<char, kSavePathCapacity> path{};
-  if (!chooser.Choose(path.data(), path.size())) {
-    return SaveOutcome::kCancelled;
+  switch (chooser.Choose(path.data(), path.size())) {
+    case Choice::kChosen:
+      break;
+    case Choice::kCancelled:
+      return SaveOutcome::kCancelled;
+    case Choice::kFailed:
+      return NotSaved(status);
   }
   path.back() = '\0';
   if (!WavFileName(path.data(), path.data(), path.size())) {
@@ -40,7 +43,7 @@ SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusD
 
   const std::unique_ptr<int16_t[]> samples = allocate(take.count);
   if (!samples || !ring.CopyTake(take, samples.get()) ||
-      !WriteWavFile(path.data(), samples.get(), take.count)) {
+      !WriteWavFileReplacing(path.data(), samples.get(), take.count, replace)) {
     return NotSaved(status);
   }
   status.ShowStatus("SAVED", " ");

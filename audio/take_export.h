@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "audio/wav_file.h"
 #include "core/status_display.h"
 #include "engine/take_ring.h"
 
@@ -15,12 +16,14 @@ namespace mimicore {
 // Room for a chosen path, terminator included (the dialog's own limit).
 inline constexpr size_t kSavePathCapacity = 260;
 
+enum class Choice { kChosen, kCancelled, kFailed };
+
 class SaveFileChooser {
  public:
   virtual ~SaveFileChooser() = default;
   // Asks the user for a file to save to. |path| holds |capacity| bytes and
-  // is empty on entry. False when the user cancelled or the dialog failed.
-  virtual bool Choose(char* path, size_t capacity) = 0;
+  // is empty on entry.
+  virtual Choice Choose(char* path, size_t capacity) = 0;
 };
 
 // Room for |count| samples, or null when memory is short. Never throws.
@@ -31,10 +34,13 @@ enum class SaveOutcome { kSaved, kNotSaved, kCancelled };
 
 // Window thread. Saves the take that was last when the command started,
 // even when another one begins while the dialog is open, and reports the
-// outcome on |status| ("SAVED" / "NOT SAVED!"; nothing when cancelled).
-// With nothing recorded yet no dialog is shown. A take the writer has
-// reached into meanwhile is not saved rather than saved mixed.
+// outcome on |status| ("SAVED" / "NOT SAVED!", also for a dialog that
+// failed; nothing when cancelled). With nothing recorded yet no dialog is
+// shown. A take the writer has reached into meanwhile is not saved rather
+// than saved mixed. A file already there is replaced only by a complete
+// new one (through |replace|), never lost to a failed save.
 SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusDisplay& status,
-                         SampleAllocator allocate = AllocateSamples);
+                         SampleAllocator allocate = AllocateSamples,
+                         FileReplacer replace = RenameReplacing);
 
 }  // namespace mimicore

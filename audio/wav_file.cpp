@@ -9,7 +9,9 @@
 #include <new>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "core/audio_block.h"
 #include "core/little_endian.h"
@@ -323,14 +325,11 @@ std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t count) {
   return MakeWavHeader(MakePcmFormat(16, 1, kSampleRate), kWavHeaderSize + uint64_t{2} * count);
 }
 
-bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count) {
-  if (path == nullptr || samples == nullptr || count == 0 || count > kWavMaxSamples) {
-    return false;
-  }
-  std::FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) {
-    return false;
-  }
+namespace {
+
+// The header and the samples; false when a write or the close fails. Closes
+// |f| in every case.
+bool WriteWavTo(std::FILE* f, const int16_t* samples, uint32_t count) {
   const std::array<uint8_t, kWavHeaderSize> header = WavHeader(count);
   bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
 
@@ -347,11 +346,77 @@ bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count) {
     done += run;
   }
   // A full disk may only show at the flush inside the close.
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) {
-    RemoveIfPlainFile(path);
+  return (std::fclose(f) == 0) && ok;
+}
+
+bool WritableSamples(const char* path, const int16_t* samples, uint32_t count) {
+  return path != nullptr && samples != nullptr && count != 0 && count <= kWavMaxSamples;
+}
+
+#ifdef O_BINARY
+constexpr int kBinaryOpen = O_BINARY;
+#else
+constexpr int kBinaryOpen = 0;
+#endif
+
+// A file of our own beside |path|, created afresh so that nothing that is
+// there already is opened: its name goes to |name|.
+std::FILE* CreateBeside(const char* path, std::string& name) {
+  const std::string target(path);
+  const size_t slash = target.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  for (int n = 0; n < 100; ++n) {
+    name = folder + "~mimicore-save-" + std::to_string(n) + ".tmp";
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | kBinaryOpen, 0666);
+    if (fd >= 0) {
+      std::FILE* f = fdopen(fd, "wb");
+      if (f == nullptr) {
+        close(fd);
+        RemoveIfPlainFile(name.c_str());
+      }
+      return f;
+    }
+    if (errno != EEXIST) {
+      return nullptr;
+    }
   }
-  return ok;
+  return nullptr;
+}
+
+}  // namespace
+
+bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count) {
+  if (!WritableSamples(path, samples, count)) {
+    return false;
+  }
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) {
+    return false;
+  }
+  if (!WriteWavTo(f, samples, count)) {
+    RemoveIfPlainFile(path);
+    return false;
+  }
+  return true;
+}
+
+bool RenameReplacing(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool WriteWavFileReplacing(const char* path, const int16_t* samples, uint32_t count,
+                           FileReplacer replace) {
+  if (!WritableSamples(path, samples, count) || replace == nullptr || path[0] == '\0') {
+    return false;
+  }
+  std::string temporary;
+  std::FILE* f = CreateBeside(path, temporary);
+  if (f == nullptr) {
+    return false;
+  }
+  if (!WriteWavTo(f, samples, count) || !replace(temporary.c_str(), path)) {
+    RemoveIfPlainFile(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool WavFileName(const char* chosen, char* out, size_t capacity) {

@@ -27,6 +27,18 @@ std::array<uint8_t, kWavHeaderSize> WavHeader(uint32_t count);
 // a file that could not be finished is removed rather than left short.
 bool WriteWavFile(const char* path, const int16_t* samples, uint32_t count);
 
+// Puts the finished file |from| in the place of |to|, replacing a file
+// there. False when it could not.
+using FileReplacer = bool (*)(const char* from, const char* to);
+bool RenameReplacing(const char* from, const char* to);
+
+// As WriteWavFile, but a file already at |path| is touched only once the
+// new one is complete: the samples go into a new file beside it, which then
+// replaces it through |replace|. A failure leaves an existing file as it
+// was and no temporary file behind.
+bool WriteWavFileReplacing(const char* path, const int16_t* samples, uint32_t count,
+                           FileReplacer replace = RenameReplacing);
+
 // The name a take is saved under: |chosen| as it is when the file's own
 // name (after the last '\\' or '/') holds a dot, else with ".wav" added.
 // Writes the terminated result to |out| (which may be |chosen|). False, with

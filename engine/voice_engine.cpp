@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 #include "engine/calibration.h"
 #include "engine/fixed_fft.h"
@@ -155,63 +156,136 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
   }
 }
 
-void VoiceEngine::CalibrationStep(int32_t peak, int32_t minAbs) {
-  switch (autoModeState_.load()) {
-    case kAutoStart: {
-      EngineSettingsValues v = settings_.Load();
-      v.peakThreshold = 40000;
-      v.NThre = 100;
-      v.SilenceTime = 2000;
-      v.Speed = 1.0F;
-      v.Echo = 0;
-      v.Bpf = 0;
-      v.Reverse = 0;
-      v.oscilloDivisor = 32768;
-      settings_.Store(v);
-      calMax_ = 0;
-      calMin_ = 50000;
-      pendingResult_ = {};  // a new measurement outdates an unshown result
-      ApplySettings();
-      // Moved on only now, once the controls show the calibration values. A
-      // press that arrived meanwhile moves it on further instead of being
-      // lost; a RESET that arrived meanwhile (state 0) is not undone.
-      int32_t state = kAutoStart;
-      while (!autoModeState_.compare_exchange_weak(state, state + 1)) {
-        if (state == kIdleState) {
-          break;
-        }
-      }
-      break;
+namespace {
+
+// What a calibration starts with: no block can reach the threshold, and
+// nothing colours the voice being measured.
+EngineSettingsValues CalibrationStartValues(EngineSettingsValues v) {
+  v.peakThreshold = 40000;
+  v.NThre = 100;
+  v.SilenceTime = 2000;
+  v.Speed = 1.0F;
+  v.Echo = 0;
+  v.Bpf = 0;
+  v.Reverse = 0;
+  v.oscilloDivisor = 32768;
+  return v;
+}
+
+// Puts |before| back only where the field still holds |written|, so that a
+// value the user set meanwhile stays.
+template <typename T>
+bool PutBack(std::atomic<T>& field, T written, T before) {
+  return field.compare_exchange_strong(written, before);
+}
+
+class SpinGuard {
+ public:
+  explicit SpinGuard(std::atomic_flag& flag) : flag_(flag) {
+    while (flag_.test_and_set(std::memory_order_acquire)) {
+      std::this_thread::yield();
     }
-    case kAutoMeasuring:
+  }
+  ~SpinGuard() { flag_.clear(std::memory_order_release); }
+  SpinGuard(const SpinGuard&) = delete;
+  SpinGuard& operator=(const SpinGuard&) = delete;
+
+ private:
+  std::atomic_flag& flag_;
+};
+
+}  // namespace
+
+bool VoiceEngine::RestoreReplacedValues() {
+  if (!calibrationArmed_) {
+    return false;
+  }
+  calibrationArmed_ = false;
+  const EngineSettingsValues& b = replaced_;
+  const EngineSettingsValues w = CalibrationStartValues(b);
+  bool any = PutBack(settings_.peakThreshold, w.peakThreshold, b.peakThreshold);
+  any = PutBack(settings_.NThre, w.NThre, b.NThre) || any;
+  any = PutBack(settings_.SilenceTime, w.SilenceTime, b.SilenceTime) || any;
+  any = PutBack(settings_.Speed, w.Speed, b.Speed) || any;
+  any = PutBack(settings_.Echo, w.Echo, b.Echo) || any;
+  any = PutBack(settings_.Bpf, w.Bpf, b.Bpf) || any;
+  any = PutBack(settings_.Reverse, w.Reverse, b.Reverse) || any;
+  any = PutBack(settings_.oscilloDivisor, w.oscilloDivisor, b.oscilloDivisor) || any;
+  return any;
+}
+
+void VoiceEngine::ResetAutoMode() {
+  bool restored = false;
+  {
+    const SpinGuard guard(calibrationLock_);
+    autoModeState_.store(kIdleState);
+    restored = RestoreReplacedValues();
+  }
+  if (restored) {
+    ApplySettings();
+  }
+}
+
+void VoiceEngine::CalibrationStep(int32_t peak, int32_t minAbs) {
+  const int32_t state = autoModeState_.load();
+  if (state != kAutoStart && state != kAutoFinish) {
+    if (state == kAutoMeasuring) {
       status_.TryShow(kCalibrationPrompt, " ");
       calMax_ = std::max(calMax_, peak);
       calMin_ = std::min(calMin_, minAbs);
-      break;
-    case kAutoFinish: {
-      const CalibrationResult r = FinishCalibration(calMax_, calMin_);
-      EngineSettingsValues v = settings_.Load();
-      v.Bpf = 0;
-      v.peakThreshold = r.peakThreshold;
-      v.oscilloDivisor = r.oscilloDivisor;
-      v.Speed = 1.0F;
-      v.Echo = 0;
-      v.Reverse = 0;
-      v.SilenceTime = DefaultEngineSettings.SilenceTime;
-      v.NThre = r.NThre;
-      settings_.Store(v);
-      int32_t expected = kAutoFinish;
-      autoModeState_.compare_exchange_strong(expected, kIdleState);
-      ApplySettings();
-      pendingResult_ =
-          r.measured ? StatusText{"", "OK!"} : StatusText{kCalibrationNothingHeard, " "};
+    } else {
       ShowPendingResult();
-      break;
     }
-    default:
-      ShowPendingResult();
-      break;
+    return;
   }
+  // The window thread is cancelling this instant: the step waits for the
+  // next block, which then sees what the cancel left.
+  if (calibrationLock_.test_and_set(std::memory_order_acquire)) {
+    return;
+  }
+  bool apply = false;
+  if (autoModeState_.load() == kAutoStart) {
+    const EngineSettingsValues before = settings_.Load();
+    // A start that follows an unfinished one keeps what came before both.
+    if (!calibrationArmed_) {
+      replaced_ = before;
+      calibrationArmed_ = true;
+    }
+    settings_.Store(CalibrationStartValues(before));
+    calMax_ = 0;
+    calMin_ = 50000;
+    pendingResult_ = {};  // a new measurement outdates an unshown result
+    // A press that arrived meanwhile moves it on further instead of being
+    // lost.
+    int32_t expected = kAutoStart;
+    while (!autoModeState_.compare_exchange_weak(expected, expected + 1)) {
+    }
+    apply = true;
+  } else if (autoModeState_.load() == kAutoFinish) {
+    const CalibrationResult r = FinishCalibration(calMax_, calMin_);
+    EngineSettingsValues v = settings_.Load();
+    v.Bpf = 0;
+    v.peakThreshold = r.peakThreshold;
+    v.oscilloDivisor = r.oscilloDivisor;
+    v.Speed = 1.0F;
+    v.Echo = 0;
+    v.Reverse = 0;
+    v.SilenceTime = DefaultEngineSettings.SilenceTime;
+    v.NThre = r.NThre;
+    settings_.Store(v);
+    calibrationArmed_ = false;  // finished: the results are the settings now
+    int32_t expected = kAutoFinish;
+    autoModeState_.compare_exchange_strong(expected, kIdleState);
+    pendingResult_ = r.measured ? StatusText{"", "OK!"} : StatusText{kCalibrationNothingHeard, " "};
+    apply = true;
+  }
+  calibrationLock_.clear(std::memory_order_release);
+  // Outside the lock: showing the values reaches the window thread, which
+  // may be waiting for it.
+  if (apply) {
+    ApplySettings();
+  }
+  ShowPendingResult();
 }
 
 void VoiceEngine::ShowPendingResult() {

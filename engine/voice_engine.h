@@ -57,16 +57,29 @@ class VoiceEngine final : public SettingsApplier {
   // Any thread. Shows the record on the controls and has the capture thread
   // redesign the filter before its next block.
   void ApplySettings() override;
-  // Window thread: AUTOMODE press, and RESET / close.
+  // Window thread: AUTOMODE press.
   void PressAutoMode() { autoModeState_.fetch_add(1); }
-  void ResetAutoMode() { autoModeState_.store(kIdleState); }
+  // Window thread: RESET, a preset or closing cancels a calibration. Every
+  // value its start replaced comes back, unless the user changed it since:
+  // a calibration that is never finished must not leave the program deaf.
+  // Done here rather than on the capture thread, which may take no further
+  // block (shut-down) before the settings are stored.
+  void ResetAutoMode();
+  // Window thread: RESET. A calibration is cancelled first, so that the
+  // two levels it keeps are the user's and not the calibration's.
+  void ResetToDefaults() {
+    ResetAutoMode();
+    ResetSettings(settings_, *this);
+  }
   // Window thread, once shut-down begins: from here on every block is
   // ignored, so that the blocks the capture device still hands over while it
-  // closes cannot start a recording or a playback again.
+  // closes cannot start a recording or a playback again. A calibration still
+  // running is cancelled, however the program is being closed.
   void StopTakes() {
     halted_.store(true);
     recording_.store(false);
     playing_.store(false);
+    ResetAutoMode();
   }
 
   [[nodiscard]] bool Recording() const { return recording_.load(); }
@@ -84,6 +97,9 @@ class VoiceEngine final : public SettingsApplier {
 
   void RedesignFilterIfAsked(int32_t bpf);
   void CalibrationStep(int32_t peak, int32_t minAbs);
+  // With calibrationLock_ held: the values the start replaced, put back
+  // where they still hold what the start wrote. True when any came back.
+  bool RestoreReplacedValues();
   void ShowPendingResult();
   void UpdateDisplay(const int16_t* samples, uint32_t n, int32_t level, int32_t sinceDraw,
                      const EffectiveSettings& e);
@@ -101,6 +117,12 @@ class VoiceEngine final : public SettingsApplier {
   std::atomic<int32_t> autoModeState_{kIdleState};
   std::atomic<bool> redesignRequested_{true};
   std::atomic<bool> halted_{false};
+  // Guards the calibration's state changes and what its start replaced. The
+  // capture thread only ever tries it (a busy lock moves the step to the
+  // next block); the window thread waits the few instructions it is held.
+  std::atomic_flag calibrationLock_;
+  bool calibrationArmed_ = false;  // replaced_ holds values to put back
+  EngineSettingsValues replaced_{};
 
   // Capture thread only.
   bool started_ = false;

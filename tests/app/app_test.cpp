@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <array>
 #include <climits>
 #include <string>
@@ -11,6 +14,7 @@
 #include "app/manual_path.h"
 #include "app/startup.h"
 #include "settings/engine_settings.h"
+#include "ui/windows/level_keys.h"
 #include "ui/windows/window_placement.h"
 
 namespace mimicore {
@@ -81,7 +85,17 @@ TEST(Startup, RunsInOrderAndEveryFailureUndoesWhatWasDone) {
               !IsFirstInstance(false, false) && !IsFirstInstance(false, true));
 }
 
-TEST(WindowPlacement, StoredPositionKeptOnlyWhereSomePixelIsOnAScreen) {
+// A stored place is kept only where the user can see and grab a 40-pixel piece of the round window.
+TEST(WindowPlacement, StoredPositionKeptOnlyWhereAGripOfTheShapeIsOnOneScreen) {
+  std::ifstream in(MIMICORE_MAIN_SHAPE, std::ios::binary);
+  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<ScreenRect> shape = ParseRegionRects(bytes);
+  ASSERT_FALSE(shape.empty());
+  std::vector<uint8_t> cut = bytes;
+  cut.pop_back();
+  EXPECT_TRUE(ParseRegionRects(cut).empty()) << "a short resource is refused";
+  const ScreenRect close{245, 40, 261, 56};
+  const std::vector<WindowOrigin> grips = GripSquares(shape, 342, 350, close);
   const WindowOrigin centred{341, 209};
   const std::vector<ScreenRect> one{{0, 0, 1024, 768}};
   const std::vector<ScreenRect> two{{0, 0, 1024, 768}, {-1280, 100, 0, 1124}};
@@ -89,21 +103,39 @@ TEST(WindowPlacement, StoredPositionKeptOnlyWhereSomePixelIsOnAScreen) {
     WindowOrigin stored;
     std::vector<ScreenRect> monitors;
     bool kept;
-  } cases[] = {{{-341, -349}, one, true},  // one pixel on screen
-               {{1023, 767}, one, true},
-               {{-342, 100}, one, false},  // touching the edge, not on it
-               {{100, 768}, one, false},
-               {{-1000, 500}, one, false},
-               {{-1000, 500}, two, true},
-               {{-1000, -300}, two, false},
-               {{INT_MIN, INT_MIN}, two, false},
-               {{INT_MAX - 341, 0}, two, false},  // the far edge must not wrap onto a screen
-               {{100, 100}, {}, false},
-               {{kNoWindowPosition, 100}, one, false}};
+  } cases[] = {{{-300, -300}, one, false},  // the box's corner on screen, none of the window
+               {{-299, 100}, one, true},    // a square of the right edge's bulge
+               {{-300, 100}, one, false},       {{983, 100}, one, true},
+               {{984, 100}, one, false},        {{100, -309}, one, true},
+               {{100, -310}, one, false},       {{-1000, -300}, two, false},
+               {{-1000, 500}, two, true},       {{INT_MIN, INT_MIN}, two, false},
+               {{INT_MAX - 41, 0}, two, false},  // a far edge must not wrap onto a screen
+               {{100, 100}, {}, false},         {{kNoWindowPosition, 100}, one, false}};
   for (const auto& c : cases) {
-    EXPECT_EQ(ChooseWindowOrigin(c.stored, 342, 350, c.monitors, centred),
-              c.kept ? c.stored : centred)
+    EXPECT_EQ(ChooseWindowOrigin(c.stored, grips, c.monitors, centred), c.kept ? c.stored : centred)
         << c.stored.x << "," << c.stored.y;
+  }
+  for (const WindowOrigin& g : grips) {
+    ASSERT_TRUE(g.x + 40 <= close.left || close.right <= g.x || g.y + 40 <= close.top ||
+                close.bottom <= g.y);
+  }
+}
+
+// Keypad keys: a level outside a key's range moves toward it, never the other way.
+TEST(LevelKeys, StepWithinTheirRangesAndOnlyTheirOwnEndBounds) {
+  const struct {
+    int32_t from;
+    bool up;
+    int32_t peak, scale;
+  } cases[] = {{32768, true, 32768, 32768},   {40000, true, 32768, 32768},
+               {40000, false, 39968, 39488},  {49000, false, 48968, 48488},
+               {600, false, 568, 512},        {32500, true, 32532, 32768},
+               {33, false, 32, 512},          {10, false, 32, 512},
+               {10, true, 42, 522},           {INT_MIN, false, 32, 512},
+               {INT_MAX, true, 32768, 32768}, {INT_MIN, true, INT_MIN + 32, INT_MIN + 512}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(StepPeakLevel(c.from, c.up), c.peak) << c.from << " " << c.up;
+    EXPECT_EQ(StepOscilloscopeScale(c.from, c.up), c.scale) << c.from << " " << c.up;
   }
 }
 

@@ -272,6 +272,49 @@ TEST(Calibration, ResetOrPressDuringTheStartStep) {
   }
 }
 
+// However a calibration ends unfinished, what its start replaced comes back (a user's change
+// stays).
+TEST(Calibration, CancelPutsBackWhatTheStartReplaced) {
+  const EngineSettingsValues user{5000, 30, 700, 1.5F, 1, 33, 0.5F, 2000, 1, 9000};
+  const struct {
+    int presses;  // before the cancel, after the start step ran
+    bool userMoves, viaStop, viaReset;
+  } cases[] = {{0, false, false, false}, {0, true, false, false}, {1, false, true, false},
+               {3, false, false, false}, {0, true, false, true},  {1, false, false, true}};
+  for (const auto& c : cases) {
+    Rig rig;
+    rig.settings.Store(user);
+    rig.engine.PressAutoMode();
+    rig.Blocks(0, 2);
+    ASSERT_EQ(rig.settings.NThre.load(), 100);
+    for (int i = 0; i < c.presses; ++i) {
+      rig.engine.PressAutoMode();
+    }
+    EngineSettingsValues want = user;
+    if (c.userMoves) {
+      rig.settings.Speed = want.Speed = 0.7F;
+      rig.settings.oscilloDivisor = want.oscilloDivisor = 512;
+    }
+    const int calls = rig.controls.calls;
+    if (c.viaReset) {
+      rig.engine.ResetToDefaults();
+      want = DefaultEngineSettings;
+      want.peakThreshold = user.peakThreshold;
+      want.oscilloDivisor = c.userMoves ? 512 : user.oscilloDivisor;
+    } else if (c.viaStop) {
+      rig.engine.StopTakes();
+    } else {
+      rig.engine.ResetAutoMode();
+    }
+    EXPECT_EQ(rig.settings.Load(), want) << c.presses << c.userMoves << c.viaStop << c.viaReset;
+    EXPECT_GT(rig.controls.calls, calls) << "the controls follow";
+    rig.Blocks(0, 2);
+    EXPECT_EQ(rig.settings.Load(), want) << "no later block undoes it";
+    rig.engine.ResetAutoMode();
+    EXPECT_EQ(rig.settings.Load(), want) << "a second cancel has nothing to put back";
+  }
+}
+
 // The result waits while the window thread holds the status line; a new calibration drops it.
 TEST(Calibration, MeasuresAndShowsItsResultOnceTheStatusLineIsFree) {
   const struct {

@@ -249,6 +249,32 @@ TEST(WavFile, WritesTheExactLayoutOrNothing) {
   EXPECT_FALSE(fs::exists(path)) << "a short file is removed";
 }
 
+// Saving over a file: the old one stays byte for byte unless a complete new one replaces it.
+TEST(WavFile, SavingOverAFileReplacesItOnlyWhole) {
+  const fs::path dir = Scratch();
+  const std::string path = (dir / "take.wav").string();
+  const Bytes old = {'o', 'l', 'd'};
+  const Samples many(100003, 7);
+  const auto refuse = [](const char*, const char*) { return false; };
+  for (int round = 0; round < 3; ++round) {
+    WriteBytes(path, old);
+    bool written = true;
+    if (round == 0) {
+      WithFileSizeLimit(1000,
+                        [&] { written = WriteWavFileReplacing(path.c_str(), many.data(), 880); });
+    } else if (round == 1) {
+      written = WriteWavFileReplacing(path.c_str(), many.data(), 880, refuse);
+    } else {
+      written = WriteWavFileReplacing(path.c_str(), many.data(), 880);
+    }
+    EXPECT_EQ(written, round == 2);
+    EXPECT_EQ(ReadBytes(path), round == 2 ? Riff({Fmt(), Data(Samples(880, 7))}) : old) << round;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "no temporary file is left, round " << round;
+  }
+  EXPECT_FALSE(WriteWavFileReplacing((dir / "no" / "x.wav").string().c_str(), many.data(), 1));
+}
+
 // The whole-file and the streaming reader give the same samples or the same message.
 TEST(WavFile, ReadersAgreeAndNameWhatIsWrong) {
   const Samples s = {1, -1, 300, -32768};

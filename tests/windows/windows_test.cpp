@@ -315,7 +315,8 @@ struct Program : SettingsApplier, WindowActions {
   }
   void ApplySettings() override {}
   void PressAutoMode() override {}
-  void ResetAutoMode() override {}
+  void ResetAutoMode() override { ++cancels; }
+  void ResetToDefaults() override { ++resets; }
   void TogglePanel() override {}
   void SaveLastTake(HWND) override {}
   void OpenManual(HWND) override {}
@@ -325,7 +326,19 @@ struct Program : SettingsApplier, WindowActions {
   StatusDisplay status;
   SkinnedWindows windows{WindowLinks{settings, app, *this, frames, status, *this}};
   bool built;
+  int cancels = 0, resets = 0;
 };
+
+// Dispatches what is queued; whether the program was told to end.
+bool QuitPosted() {
+  MSG msg;
+  bool quit = false;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    quit = quit || msg.message == WM_QUIT;
+    DispatchMessageA(&msg);
+  }
+  return quit;
+}
 
 TEST(SkinnedWindows, PlacedWhereStoredOrCentredAndGoneWithoutATraceAfterRelease) {
   const POINT centred{(GetSystemMetrics(SM_CXSCREEN) - 342) >> 1,
@@ -387,6 +400,62 @@ TEST(SkinnedWindows, ControlsShowSettingsFromAnyThreadAndCommandsKeepTheLevelsIn
   SendMessageA(p.windows.MainWindow(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(-20, 300));
   GetWindowRect(p.windows.MainWindow(), &to);
   EXPECT_EQ(to.left, from.left);
+}
+
+// A drag or a button press whose release went elsewhere ends; crossing the close button does not.
+TEST(SkinnedWindows, LostReleasesEndDragsAndCancelPressesAndEscapeClosesLikeTheButton) {
+  Program p;
+  ASSERT_TRUE(p.built) << p.windows.FailedStep();
+  HWND main = p.windows.MainWindow();
+  const auto left = [&] {
+    RECT r{};
+    GetWindowRect(main, &r);
+    return r.left;
+  };
+  const auto send = [&](UINT message, WPARAM keys, int x, int y) {
+    SendMessageA(main, message, keys, MAKELPARAM(x, y));
+  };
+  const int16_t closeX = 253, closeY = 48;
+  enum Lost { kMoveWithoutButton, kCaptureTaken, kReleaseOnClose };
+  for (const Lost lost : {kMoveWithoutButton, kCaptureTaken, kReleaseOnClose}) {
+    SetCursorPos(0, 0);  // away from the close button, which would claim the press
+    const LONG start = left();
+    send(WM_LBUTTONDOWN, MK_LBUTTON, 100, 48);
+    send(WM_MOUSEMOVE, MK_LBUTTON, closeX, closeY);  // over the close button, still dragging
+    ASSERT_EQ(left(), start + closeX - 100) << lost;
+    if (lost == kMoveWithoutButton) {
+      send(WM_MOUSEMOVE, 0, closeX + 20, closeY);
+    } else if (lost == kCaptureTaken) {
+      SendMessageA(main, WM_CAPTURECHANGED, 0, LPARAM(p.windows.Panel()));
+    } else {
+      send(WM_LBUTTONUP, 0, closeX, closeY);
+    }
+    send(WM_MOUSEMOVE, MK_LBUTTON, closeX + 40, closeY);
+    EXPECT_EQ(left(), start + closeX - 100) << "the window no longer follows, case " << lost;
+    EXPECT_FALSE(QuitPosted()) << lost;
+    SetWindowPos(main, nullptr, start, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  }
+  for (const bool lostRelease : {true, false}) {
+    send(WM_MOUSEMOVE, 0, closeX, closeY);
+    send(WM_LBUTTONDOWN, MK_LBUTTON, closeX, closeY);
+    if (lostRelease) {
+      send(WM_MOUSEMOVE, 0, closeX, closeY);
+    }
+    send(WM_LBUTTONUP, 0, closeX, closeY);
+    EXPECT_EQ(QuitPosted(), !lostRelease) << "a press whose release was lost is no click";
+  }
+  EXPECT_EQ(p.cancels, 1);
+  SendMessageA(main, WM_COMMAND, MAKEWPARAM(kCloseCommand, 1), 0);
+  EXPECT_TRUE(QuitPosted());
+  EXPECT_EQ(p.cancels, 2) << "Escape cancels a calibration as the button does";
+  EXPECT_STREQ(p.status.Read().title, "SHUTTING DOWN");
+  // Only the slider that moved writes: a stored threshold beyond its slider stays.
+  auto& in = *p.windows.Inside();
+  p.settings.NThre.store(150);
+  SendMessageA(in.speedSlider, TBM_SETPOS, TRUE, 150);
+  SendMessageA(p.windows.Panel(), WM_HSCROLL, 0, LPARAM(in.speedSlider));
+  EXPECT_EQ(p.settings.Speed.load(), 1.5F);
+  EXPECT_EQ(p.settings.NThre.load(), 150);
 }
 
 TEST(Shell, TheRunningPanelIsFoundByClassAndTitleNotByTitleAlone) {

@@ -48,7 +48,7 @@ void BitmapButton::Draw(HDC hdc) {
   memory_.Restore();
 }
 
-bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
+bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   const int32_t x = MouseX(lParam);
   const int32_t y = MouseY(lParam);
   switch (message) {
@@ -56,7 +56,17 @@ bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM /*wParam*/, L
       Draw();
       break;
     case WM_MOUSEMOVE:
+      // A press whose release went elsewhere is cancelled, never clicked:
+      // a lost release must not close the program.
+      if (pointer_.State() == kPressed && (wParam & MK_LBUTTON) == 0) {
+        CancelPress();
+      }
       FollowPointer(x, y, true);
+      break;
+    case WM_CAPTURECHANGED:
+      if (pointer_.State() == kPressed && reinterpret_cast<HWND>(lParam) != pointer_.Owner()) {
+        CancelPress();
+      }
       break;
     case WM_LBUTTONDOWN:
       if (HitTest(x, y)) {
@@ -74,6 +84,11 @@ bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM /*wParam*/, L
       break;
   }
   return PointerOver(window);
+}
+
+void BitmapButton::CancelPress() {
+  pointer_.Enter(kNormal);
+  Draw();
 }
 
 }  // namespace mimicore

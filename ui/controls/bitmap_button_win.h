@@ -33,6 +33,7 @@ class BitmapButton : public PointerControl {
 
  private:
   void Release();
+  void CancelPress();
 
   StateBitmaps bitmaps_;  // declared before the context they are selected into
   MemoryDc memory_;

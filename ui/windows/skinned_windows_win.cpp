@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "resources/resource_ids.h"
@@ -23,6 +24,8 @@ namespace mimicore {
 namespace {
 
 constexpr POINT kTabAt{237, 0};
+// The close button's 16 x 16 picture on the main window.
+constexpr ScreenRect kCloseButtonBox{245, 40, 261, 56};
 constexpr POINT kNeedleCentre{16, 17};
 constexpr int32_t kNeedleRadius = 10;
 constexpr COLORREF kNeedleColour = 0;
@@ -30,11 +33,21 @@ constexpr COLORREF kNeedleColour = 0;
 // A region resource holds the platform's region data as it is: a 32-byte
 // header (size 32, kind 1, count, rectangle bytes, bounds) and the
 // rectangles. Anything else is refused rather than handed on.
-HRGN LoadRegion(HINSTANCE instance, int id) {
+std::span<const uint8_t> RegionBytes(HINSTANCE instance, int id) {
   HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(id), RT_REGION_DATA);
   const DWORD size = found != nullptr ? SizeofResource(instance, found) : 0;
   HGLOBAL loaded = found != nullptr ? LoadResource(instance, found) : nullptr;
   const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+  if (data == nullptr) {
+    return {};
+  }
+  return {static_cast<const uint8_t*>(data), size};
+}
+
+HRGN LoadRegion(HINSTANCE instance, int id) {
+  const std::span<const uint8_t> bytes = RegionBytes(instance, id);
+  const void* data = bytes.data();
+  const size_t size = bytes.size();
   if (data == nullptr || size < sizeof(RGNDATAHEADER)) {
     return nullptr;
   }
@@ -160,8 +173,13 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   panelForPosts_.store(p.panel.Window());
   const AppSettings& app = links_.app;
   const WindowOrigin centred{left, top};
-  const WindowOrigin origin = ChooseWindowOrigin({app.winx, app.winy}, kMainWidth, kMainHeight,
-                                                 AttachedMonitors(), centred);
+  // Where the user could see and grab it: inside the round shape, away
+  // from the close button.
+  const std::vector<ScreenRect> shape = ParseRegionRects(RegionBytes(instance, IDR_MAIN_SHAPE));
+  const std::vector<WindowOrigin> grips =
+      GripSquares(shape, kMainWidth, kMainHeight, kCloseButtonBox);
+  const WindowOrigin origin =
+      ChooseWindowOrigin({app.winx, app.winy}, grips, AttachedMonitors(), centred);
   if (origin != centred) {
     SetWindowPos(p.main.Window(), nullptr, origin.x, origin.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SetWindowPos(p.panel.Window(), nullptr, origin.x + kPanelOffsetX, origin.y + kPanelOffsetY, 0,
@@ -250,7 +268,8 @@ bool SkinnedWindows::BuildSteps(HINSTANCE instance, const ProgramCursors& cursor
   const HCURSOR own = cursors.own;
   const HCURSOR hand = cursors.hand;
   HWND mainWindow = p.main.Window();
-  if (!p.close.SetupAt(245, 40, nullptr, LoadSkin(instance, IDB_CLOSE_NORMAL), own,
+  if (!p.close.SetupAt(kCloseButtonBox.left, kCloseButtonBox.top, nullptr,
+                       LoadSkin(instance, IDB_CLOSE_NORMAL), own,
                        LoadSkin(instance, IDB_CLOSE_HOVER), hand,
                        LoadSkin(instance, IDB_CLOSE_PRESSED), hand, mainWindow, mainDc)) {
     return Fail("the close button");

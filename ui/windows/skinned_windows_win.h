@@ -49,6 +49,8 @@ inline constexpr WORD kPeakDownCommand = 3;
 inline constexpr WORD kScaleUpCommand = 4;
 inline constexpr WORD kScaleDownCommand = 5;
 inline constexpr WORD kManualCommand = 7;
+// Escape, wherever the focus is: what the close button does.
+inline constexpr WORD kCloseCommand = 8;
 
 struct ProgramCursors {
   HCURSOR own = nullptr;
@@ -63,7 +65,10 @@ class WindowActions {
  public:
   virtual ~WindowActions() = default;
   virtual void PressAutoMode() = 0;
+  // Cancels a running calibration, putting back what it replaced.
   virtual void ResetAutoMode() = 0;
+  // RESET: the calibration cancelled first, then the defaults.
+  virtual void ResetToDefaults() = 0;
   // The panel tab: slide the panel out, or back in.
   virtual void TogglePanel() = 0;
   virtual void SaveLastTake(HWND owner) = 0;
@@ -119,11 +124,15 @@ class SkinnedWindows final : public ControlsView {
   static LRESULT Route(bool isMain, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void OnCommand(WPARAM wParam);
   void OnMainClicked(WPARAM id);
+  // The close button and Escape: the program ends once the panel is shut.
+  void Close();
   // The main window's drag; the result is the procedure's, when it has one.
-  std::optional<LRESULT> OnDrag(UINT message, LPARAM lParam);
+  std::optional<LRESULT> OnDrag(UINT message, WPARAM wParam, LPARAM lParam);
+  // |release| gives the capture back; false when it has gone elsewhere.
+  void EndDrag(bool release);
   void OnPanelClicked(WPARAM id);
   void OnKnobChanged(WPARAM id);
-  void OnSliders();
+  void OnSlider(HWND slider);
   void OnEchoSwitch();
   bool BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                   const std::function<void()>& pump);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/voice_engine.h"
+#include "ui/windows/level_keys.h"
 #include "ui/windows/skinned_windows_parts_win.h"
 
 namespace mimicore {
@@ -131,11 +132,6 @@ LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wPa
     case WM_DESTROY:
       PostQuitMessage(0);
       break;
-    case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) {
-        PostQuitMessage(0);
-      }
-      break;
     case WM_COMMAND:
       if (isMain) {
         self->OnCommand(wParam);
@@ -145,7 +141,7 @@ LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wPa
       break;
     case WM_HSCROLL:
       if (!isMain) {
-        self->OnSliders();
+        self->OnSlider(reinterpret_cast<HWND>(lParam));
       }
       break;
     case WM_CONTROL_CLICKED:
@@ -164,11 +160,24 @@ LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wPa
   if (self->parts_ == nullptr) {
     return DefWindowProcA(window, message, wParam, lParam);
   }
+  // A press while a drag still runs means its release was lost.
+  if (isMain && self->dragging_ && message == WM_LBUTTONDOWN) {
+    self->EndDrag(true);
+  }
+  // A running drag keeps the pointer whatever it crosses: the controls
+  // under it must neither take the release nor stop the window following.
+  if (isMain && self->dragging_ &&
+      (message == WM_MOUSEMOVE || message == WM_LBUTTONUP || message == WM_CAPTURECHANGED)) {
+    if (const auto result = self->OnDrag(message, wParam, lParam)) {
+      return *result;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
   Parts& p = *self->parts_;
   const bool overControl =
       (isMain ? p.mainList : p.panelList).Dispatch(window, message, wParam, lParam);
   if (isMain && !overControl) {
-    if (const auto result = self->OnDrag(message, lParam)) {
+    if (const auto result = self->OnDrag(message, wParam, lParam)) {
       return *result;
     }
   }
@@ -185,36 +194,24 @@ void SkinnedWindows::OnCommand(WPARAM wParam) {
     case kSaveTakeCommand:
       links_.actions.SaveLastTake(parts_->main.Window());
       break;
-    case kPeakUpCommand: {
-      int32_t v = s.peakThreshold.load();
-      if (v < 32768) {
-        v += 32;
-      }
-      v = std::min(v, 32768);  // also a calibrated level above the range
-      s.peakThreshold.store(v);
-      status.ShowStatus("PEAK LEVEL", "%u", unsigned(v));
-      break;
-    }
+    case kPeakUpCommand:
     case kPeakDownCommand: {
-      int32_t v = s.peakThreshold.load();
-      if (v > 32) {
-        v -= 32;
-      }
-      v = std::max(v, 32);
+      const int32_t v = StepPeakLevel(s.peakThreshold.load(), LOWORD(wParam) == kPeakUpCommand);
       s.peakThreshold.store(v);
       status.ShowStatus("PEAK LEVEL", "%u", unsigned(v));
       break;
     }
     case kScaleUpCommand:
     case kScaleDownCommand: {
-      // In 64 bits: a stored divisor may be anything, and must not wrap.
-      const int64_t step = LOWORD(wParam) == kScaleUpCommand ? 512 : -512;
-      const auto v =
-          static_cast<int32_t>(std::clamp<int64_t>(s.oscilloDivisor.load() + step, 512, 32768));
+      const int32_t v =
+          StepOscilloscopeScale(s.oscilloDivisor.load(), LOWORD(wParam) == kScaleUpCommand);
       s.oscilloDivisor.store(v);
       status.ShowStatus("OSCILLOSCOPE AMP", "%u", unsigned(v));
       break;
     }
+    case kCloseCommand:
+      Close();
+      break;
     case kManualCommand:
       links_.actions.OpenManual(parts_->main.Window());
       break;
@@ -224,15 +221,26 @@ void SkinnedWindows::OnCommand(WPARAM wParam) {
 }
 
 void SkinnedWindows::OnMainClicked(WPARAM id) {
-  if (id != parts_->close.id) {
-    return;
+  if (id == parts_->close.id) {
+    Close();
   }
-  links_.status.ShowStatus("SHUTTING DOWN", " ");
-  PostQuitMessage(0);
-  links_.actions.ResetAutoMode();
 }
 
-std::optional<LRESULT> SkinnedWindows::OnDrag(UINT message, LPARAM lParam) {
+void SkinnedWindows::Close() {
+  links_.status.ShowStatus("SHUTTING DOWN", " ");
+  links_.actions.ResetAutoMode();
+  PostQuitMessage(0);
+}
+
+void SkinnedWindows::EndDrag(bool release) {
+  SetCursor(cursors_.own);
+  dragging_ = false;  // first: giving the capture back reports its loss
+  if (release && GetCapture() == parts_->main.Window()) {
+    ReleaseCapture();
+  }
+}
+
+std::optional<LRESULT> SkinnedWindows::OnDrag(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND main = parts_->main.Window();
   switch (message) {
     case WM_LBUTTONDOWN: {
@@ -253,6 +261,12 @@ std::optional<LRESULT> SkinnedWindows::OnDrag(UINT message, LPARAM lParam) {
       if (!dragging_) {
         return -1;
       }
+      // The release went elsewhere (a dialog, another window): the drag is
+      // over, and the window must not follow a pointer no button holds.
+      if ((wParam & MK_LBUTTON) == 0) {
+        EndDrag(true);
+        return -1;
+      }
       // Signed: under the capture a pointer left of or above the window
       // gives negative positions, which are not accepted.
       const auto x = static_cast<int16_t>(LOWORD(lParam));
@@ -269,16 +283,21 @@ std::optional<LRESULT> SkinnedWindows::OnDrag(UINT message, LPARAM lParam) {
       GetWindowRect(main, &r);
       links_.app.winx = r.left;
       links_.app.winy = r.top;
-      SendMessageA(parts_->panel.Window(), WM_PAINT, 0, 0);
-      SendMessageA(main, WM_PAINT, 0, 0);
+      for (HWND w : {parts_->panel.Window(), main}) {
+        InvalidateRect(w, nullptr, FALSE);
+        UpdateWindow(w);
+      }
       links_.status.ShowStatus("MOVING", "%d,%d", int(r.left), int(r.top));
       return -1;
     }
     case WM_LBUTTONUP:
       if (dragging_) {
-        SetCursor(cursors_.own);
-        ReleaseCapture();
-        dragging_ = false;
+        EndDrag(true);
+      }
+      return std::nullopt;
+    case WM_CAPTURECHANGED:
+      if (dragging_ && reinterpret_cast<HWND>(lParam) != main) {
+        EndDrag(false);
       }
       return std::nullopt;
     default:
@@ -294,8 +313,7 @@ void SkinnedWindows::OnPanelClicked(WPARAM id) {
     links_.actions.PressAutoMode();
   } else if (id == p.reset.id) {
     links_.status.ShowStatus("RESET", " ");
-    ResetSettings(links_.settings, links_.applier);
-    links_.actions.ResetAutoMode();
+    links_.actions.ResetToDefaults();
   }
 }
 
@@ -326,17 +344,25 @@ void SkinnedWindows::OnKnobChanged(WPARAM id) {
   }
 }
 
-void SkinnedWindows::OnSliders() {
+// Only the slider that moved writes its setting: the other one may stand
+// clamped to its range, or behind a value the calibration has just set.
+void SkinnedWindows::OnSlider(HWND slider) {
   Parts& p = *parts_;
   EngineSettings& s = links_.settings;
-  const auto speed = static_cast<int32_t>(SendMessageA(p.speedSlider, TBM_GETPOS, 0, 0));
-  // Compared with where the slider shows the present setting, so a stored
-  // value that is no number or out of range is not taken for a move.
-  const EffectiveSettings now = MakeEffective(s.Load());
-  if (speed != PositionsFor(now, now.NThre, now.SilenceTime).speedSlider) {
-    const auto value = static_cast<float>(speed * 0.01);
-    s.Speed.store(value);
-    links_.status.ShowStatus("SPEED", "%1.2f x", double(value));
+  if (slider == p.speedSlider) {
+    const auto speed = static_cast<int32_t>(SendMessageA(p.speedSlider, TBM_GETPOS, 0, 0));
+    // Compared with where the slider shows the present setting, so a stored
+    // value that is no number or out of range is not taken for a move.
+    const EffectiveSettings now = MakeEffective(s.Load());
+    if (speed != PositionsFor(now, now.NThre, now.SilenceTime).speedSlider) {
+      const auto value = static_cast<float>(speed * 0.01);
+      s.Speed.store(value);
+      links_.status.ShowStatus("SPEED", "%1.2f x", double(value));
+    }
+    return;
+  }
+  if (slider != p.thresholdSlider) {
+    return;
   }
   const auto threshold = static_cast<int32_t>(SendMessageA(p.thresholdSlider, TBM_GETPOS, 0, 0));
   if (threshold != s.NThre.load()) {
