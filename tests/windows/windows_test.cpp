@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/lock_lights_win.h"
+#include "app/platform_win.h"
 #include "core/kernel_handle_win.h"
 #include "engine/voice_engine.h"
 #include "settings/registry_store_win.h"
@@ -467,6 +468,22 @@ TEST(Shell, TheRunningPanelIsFoundByClassAndTitleNotByTitleAlone) {
   ASSERT_TRUE(decoy.Create(GetModuleHandleA(nullptr), nullptr, "MimDecoy", "Mimicore", &area,
                            nullptr, nullptr, WS_POPUP));
   EXPECT_EQ(SkinnedWindows::FindRunningPanel(), panel.Window());
+}
+
+// Half-made windows post a quit as they go: the start-up error must still wait for its answer.
+TEST(Shell, StartupErrorBoxWaitsForTheUserDespiteAQueuedQuit) {
+  static bool shown = false;
+  PostQuitMessage(0);
+  const UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = FindWindowA("#32770", "Mimicore box");
+    shown = shown || box != nullptr;
+    if (box != nullptr) {
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+  ShowErrorBox("Unable to go on.", "Mimicore box");
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(shown);
 }
 
 TEST(Shell, GuardsCountWhatTheyHoldAndGiveItBackOnce) {
