@@ -189,13 +189,24 @@ class Session:
                       by[1] * (i + 1) // steps - by[1] * i // steps, "sleep", "0.03"]
         self.xdotool("mousemove", *point, "sleep", "0.1", "mousedown", "1", *moves, "mouseup", "1")
 
-    def answer_dialog(self, title_start, path):
-        """Types the path and Enter into the dialog once it shows; waits until it has gone."""
+    def answer_dialog(self, title_start, path, replace=None):
+        """Types the path and Enter into the dialog once it shows; waits until it has gone.
+        With replace True or False, the question whether to replace a file is expected and
+        answered (No, then the dialog is cancelled)."""
         if not (dialog := wait_until(lambda: self.windows(title_start, ""), 20)):
             raise Failure(f'no dialog "{title_start}..." within 20 s')
         self.xdotool("windowfocus", "--sync", dialog[0], "type", "--delay", "5",
                      "Z:" + str(path).replace("/", "\\"))
         self.xdotool("key", "Return")
+        if replace is not None:
+            # Wine titles the question "Error", Windows like the dialog.
+            asked = lambda: self.windows("Error") or self.windows(title_start, "")[1:]  # noqa: E731
+            if not (question := wait_until(asked, 10)):
+                raise Failure("the dialog did not ask before replacing a file")
+            self.xdotool("windowfocus", "--sync", question[0], "key", "y" if replace else "n")
+            if not replace:
+                wait_until(lambda: not asked(), 10)
+                self.xdotool("windowfocus", "--sync", dialog[0], "key", "Escape")
         if not wait_until(lambda: not self.windows(title_start, ""), 20):
             raise Failure(f'the dialog "{title_start}..." stayed open after Enter')
 

@@ -58,13 +58,14 @@ bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_MOUSEMOVE:
       // A press whose release went elsewhere is cancelled, never clicked:
       // a lost release must not close the program.
-      if (pointer_.State() == kPressed && (wParam & MK_LBUTTON) == 0) {
+      if (pointer_.State() == kPressed && LeftButtonUp(wParam)) {
         CancelPress();
       }
       FollowPointer(x, y, true);
       break;
     case WM_CAPTURECHANGED:
-      if (pointer_.State() == kPressed && reinterpret_cast<HWND>(lParam) != pointer_.Owner()) {
+      if (pointer_.State() == kPressed && lParam != 0 &&
+          reinterpret_cast<HWND>(lParam) != pointer_.Owner()) {
         CancelPress();
       }
       break;

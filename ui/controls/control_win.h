@@ -22,6 +22,14 @@ inline constexpr UINT WM_KNOB_SET = WM_USER + 21;         // lParam: 0
 
 enum ControlState : int32_t { kNormal = 1, kHover = 2, kPressed = 3 };
 
+// Whether the left button is up, for a pointer move with the key flags
+// |keys|. A move the program causes itself (SetCursorPos) may come without
+// the flags under some platforms, so the button counts as up only when the
+// thread's key state agrees.
+inline bool LeftButtonUp(WPARAM keys) {
+  return (keys & MK_LBUTTON) == 0 && (GetKeyState(VK_LBUTTON) & 0x8000) == 0;
+}
+
 class Control {
  public:
   Control();

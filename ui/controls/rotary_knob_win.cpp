@@ -138,7 +138,7 @@ void RotaryKnob::Turn(HWND window, WPARAM wParam, LPARAM lParam) {
   // The button-up can be lost (the capture taken away by another window);
   // without this the knob would go on turning, and pinning the pointer,
   // with the button up.
-  if ((wParam & MK_LBUTTON) == 0) {
+  if (LeftButtonUp(wParam)) {
     EndDrag(lParam);
     return;
   }

@@ -263,7 +263,7 @@ std::optional<LRESULT> SkinnedWindows::OnDrag(UINT message, WPARAM wParam, LPARA
       }
       // The release went elsewhere (a dialog, another window): the drag is
       // over, and the window must not follow a pointer no button holds.
-      if ((wParam & MK_LBUTTON) == 0) {
+      if (LeftButtonUp(wParam)) {
         EndDrag(true);
         return -1;
       }
@@ -296,7 +296,9 @@ std::optional<LRESULT> SkinnedWindows::OnDrag(UINT message, WPARAM wParam, LPARA
       }
       return std::nullopt;
     case WM_CAPTURECHANGED:
-      if (dragging_ && reinterpret_cast<HWND>(lParam) != main) {
+      // Only a window that takes the capture ends the drag; moving the
+      // window may let go of it without one, and the pointer is still ours.
+      if (dragging_ && lParam != 0 && reinterpret_cast<HWND>(lParam) != main) {
         EndDrag(false);
       }
       return std::nullopt;
