@@ -103,21 +103,28 @@ bool OpenCaptureDevice() {
 // Lost devices: the window thread looks at them every kDeviceLookEveryMs
 // (a thread timer, so that modal loops such as the save dialog keep it
 // going), closes them when they stop answering and opens them again when
-// they are back. Opening and closing happen on this thread only.
+// they are back. Opening and closing happen on this thread only, and in
+// steps that wait kCloseStepMs at most each: a device that holds on to its
+// buffers is looked at again on the next look instead of being waited for.
 DeviceWatchdog g_watchdog;
 
 DeviceCounts CurrentCounts() {
   return {g_capture.ReturnedBuffers(), g_playback.ReturnedBuffers(), g_playback.QueuedBuffers()};
 }
 
-void DropDevices() {
-  g_capture.CloseWithoutDraining();
-  g_playback.CloseWithoutDraining();
+// One step each; true once both are closed. The capture device's thread
+// writes to the playback device: playback is closed only once it has ended.
+bool DropDevices() {
+  const bool captureClosed = g_capture.CloseWithoutDraining();
+  if (g_capture.HandlerMayRun()) {
+    return false;
+  }
+  return g_playback.CloseWithoutDraining() && captureClosed;
 }
 
 bool ReopenDevices() {
   // Playback first, as at start-up: the first captured block may feed it.
-  if (OpenPlaybackDevice() && OpenCaptureDevice() && g_capture.Start()) {
+  if (DropDevices() && OpenPlaybackDevice() && OpenCaptureDevice() && g_capture.Start()) {
     return true;
   }
   DropDevices();
@@ -140,15 +147,16 @@ void KeepDisplayAlive() {
 
 void LookAtDevices() {
   switch (g_watchdog.Look(GetTickCount(), CurrentCounts())) {
-    case DeviceWatchdog::Action::kGiveUp:
-      DropDevices();
-      break;
     case DeviceWatchdog::Action::kReopen: {
       const bool running = ReopenDevices();
       g_watchdog.Reopened(GetTickCount(), CurrentCounts(), running);
       break;
     }
+    case DeviceWatchdog::Action::kGiveUp:
     case DeviceWatchdog::Action::kNone:
+      if (g_watchdog.Lost() != LostDevice::kNone) {
+        DropDevices();  // begun, or gone on with
+      }
       break;
   }
   const LostDevice lost = g_watchdog.Lost();

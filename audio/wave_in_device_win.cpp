@@ -11,8 +11,8 @@ WaveInDevice::~WaveInDevice() { Close(); }
 bool WaveInDevice::Open(const char* fileName, uint16_t bitsPerSample, uint16_t channels,
                         uint32_t samplesPerSecond, int32_t bufferCount, uint32_t bufferSize,
                         BlockHandler handler) {
-  if (isOpen_ || ring_.Count() != 0 || file_ != nullptr) {
-    Close();
+  if (!CloseWithoutDraining()) {
+    return false;  // the platform still holds the old buffers
   }
   handler_ = handler;
   if (fileName != nullptr) {
@@ -62,20 +62,24 @@ bool WaveInDevice::Close() {
   if (isRunning_.load()) {
     Stop();
   }
-  bool ok = ring_.Close();
-  if (file_ != nullptr) {
+  return Closed(ring_.Close(kShutDownGiveUpMs));
+}
+
+bool WaveInDevice::CloseWithoutDraining() {
+  // Not running any more: what comes back is released, not queued again.
+  isRunning_.store(false);
+  return ring_.CloseStep(kCloseGiveUpMs) && Closed(true);
+}
+
+bool WaveInDevice::Closed(bool released) {
+  bool ok = released;
+  // A thread given up on may still be writing to the file.
+  if (file_ != nullptr && !ring_.NotifierMayRun()) {
     ok = FinishFile() && ok;
   }
   handler_ = nullptr;
   isOpen_ = false;
   return ok;
-}
-
-bool WaveInDevice::CloseWithoutDraining() {
-  // Not running any more: what comes back is released, not queued again,
-  // and Close finds nothing to drain.
-  isRunning_.store(false);
-  return Close();
 }
 
 void WaveInDevice::OnReturned(void* self, int32_t index) {

@@ -41,17 +41,24 @@ class WaveInDevice {
   // refuses to start.
   bool Start();
   // Lets every queued buffer fill and reach the handler, then stops. A device
-  // that stops answering is given up on after a few seconds; what it still
+  // that gives nothing back for a quarter of a second is given up on; what it still
   // held is then dropped, not handed over.
   void Stop();
   // Stops if running, closes the platform device, releases the buffers and
-  // completes the file. False when the file could not be written completely
-  // or the platform would not give its buffers back (they are then left to
-  // it rather than freed under it).
+  // completes the file, within a few hundred milliseconds beyond the drain.
+  // False when the file could not be written completely or the platform
+  // would not give its buffers back (they are then left to it rather than
+  // freed under it).
   bool Close();
-  // Close for a device that stopped answering: what it holds is dropped at
-  // once instead of being waited for.
+  // One step of closing a device that stopped answering, for the window
+  // thread: what it holds is dropped instead of being waited for, and no
+  // wait lasts longer than kCloseStepMs. True once closed (the file, if any,
+  // completed); false while the platform still holds buffers: call again
+  // later. The handler no longer runs once HandlerMayRun() is false, even
+  // before the device is closed.
   bool CloseWithoutDraining();
+  // Sets of buffers left to a platform that would not give them back.
+  [[nodiscard]] uint32_t AbandonedBufferSets() const { return ring_.AbandonedSets(); }
 
   // Buffers the platform holds now.
   [[nodiscard]] int32_t QueuedBuffers() const { return ring_.Queued(); }
@@ -63,6 +70,8 @@ class WaveInDevice {
 
  private:
   bool FinishFile();
+  // Once the ring is closed; |released| as the ring said.
+  bool Closed(bool released);
   void AppendToFile(const WAVEHDR& header);
 
   static void OnReturned(void* self, int32_t index);

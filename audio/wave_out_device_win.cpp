@@ -8,8 +8,8 @@ WaveOutDevice::~WaveOutDevice() { Close(); }
 
 bool WaveOutDevice::Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
                          int32_t bufferCount, uint32_t bufferSize, DoneHandler doneHandler) {
-  if (isOpen_ || ring_.Count() != 0) {
-    Close();
+  if (!CloseWithoutDraining()) {
+    return false;  // the platform still holds the old buffers
   }
   doneHandler_ = doneHandler;
   const bool opened = ring_.Open(bitsPerSample, channels, samplesPerSecond, bufferCount, bufferSize,
@@ -62,15 +62,20 @@ bool WaveOutDevice::Write(const void* source, uint32_t count) {
 }
 
 bool WaveOutDevice::CloseWithoutDraining() {
-  const bool ok = ring_.Close();
+  if (!ring_.CloseStep(kCloseGiveUpMs)) {
+    return false;
+  }
   doneHandler_ = nullptr;
   isOpen_ = false;
-  return ok;
+  return true;
 }
 
 bool WaveOutDevice::Close() {
   const bool drained = ring_.Drain();
-  return CloseWithoutDraining() && drained;
+  const bool released = ring_.Close(kShutDownGiveUpMs);
+  doneHandler_ = nullptr;
+  isOpen_ = false;
+  return drained && released;
 }
 
 void WaveOutDevice::OnReturned(void* self, int32_t index) {

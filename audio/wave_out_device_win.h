@@ -39,12 +39,17 @@ class WaveOutDevice {
   bool Write(const void* source, uint32_t count);
   // Waits until the queued output has played, closes the platform device and
   // releases the buffers. A device that stops answering is given up on after
-  // a few seconds; false then, or when the platform would not give its
-  // buffers back (they are then left to it rather than freed under it).
+  // a quarter of a second; false then, or when the platform would not give
+  // its buffers back (they are then left to it rather than freed under it).
   bool Close();
-  // Close for a device that stopped answering: what is queued is dropped at
-  // once instead of being waited for.
+  // One step of closing a device that stopped answering, for the window
+  // thread: what is queued is dropped instead of being waited for, and no
+  // wait lasts longer than kCloseStepMs. True once closed; false while the
+  // platform still holds buffers: call again later. Only once nothing
+  // writes to the device any more.
   bool CloseWithoutDraining();
+  // Sets of buffers left to a platform that would not give them back.
+  [[nodiscard]] uint32_t AbandonedBufferSets() const { return ring_.AbandonedSets(); }
 
   // The buffer the next Write fills first; kept across Close.
   [[nodiscard]] uint32_t NextBuffer() const { return nextBuffer_.load(); }

@@ -67,10 +67,6 @@ class WaveSlots {
   // while the device answers.
   [[nodiscard]] uint32_t Returned() const { return returned_.load(); }
 
-  // Polls until no buffer is with the platform. Gives up, returning false,
-  // once no buffer has come back for |stallMs| milliseconds.
-  [[nodiscard]] bool WaitUntilAllBack(uint32_t stallMs) const;
-
  private:
   enum State : uint8_t { kIdle, kSubmitting, kQueued };
   struct Slot {
@@ -96,31 +92,34 @@ static_assert(sizeof(WAVEHDR) % std::atomic_ref<DWORD>::required_alignment == 0)
 static_assert(kHeaderAlignment % std::atomic_ref<DWORD>::required_alignment == 0);
 
 // A thread that runs |routine| each time the event given to the platform is
-// signalled, until Finish.
+// signalled, until it is ended. The event outlives the thread: a platform
+// device not yet closed may still signal it.
 class NotificationThread {
  public:
   using Routine = void (*)(void* context);
 
   NotificationThread() = default;
-  ~NotificationThread() {
-    if (!Finish(false)) {
-      (void)event_.Release();  // a stuck thread may still wait on it
-    }
-  }
+  ~NotificationThread();
   NotificationThread(const NotificationThread&) = delete;
   NotificationThread& operator=(const NotificationThread&) = delete;
 
   // Creates the event and starts the thread. False when either fails, or
-  // when an earlier thread could not be ended.
+  // while an earlier thread has not ended.
   bool Begin(Routine routine, void* context);
-  // Ends the thread and waits for it, for kFinishWaitMs at most. |keepEvent|
-  // leaves the event open for a platform device that could not be closed
-  // and may still signal it. False when the thread is stuck in the routine
-  // (inside a platform call that does not return): it is then left to
-  // itself with its event, this object never starts another, and whatever
-  // the routine works on must stay allocated.
-  [[nodiscard]] bool Finish(bool keepEvent);
+  // Asks the thread to end and waits for it, |waitMs| at most. False while
+  // it is still in the routine; asking again later waits again.
+  [[nodiscard]] bool End(uint32_t waitMs);
+  // For a thread stuck in the routine (inside a platform call that does not
+  // return): it is left to itself with its event, this object never starts
+  // another, and whatever the routine works on must stay allocated.
+  void Orphan();
+  // Closes the event once no platform device can signal it any more, or
+  // leaves it open for good to one that may.
+  void CloseEvent() { event_.Reset(); }
+  void AbandonEvent() { (void)event_.Release(); }
+
   [[nodiscard]] bool Orphaned() const { return orphaned_; }
+  [[nodiscard]] bool Running() const { return static_cast<bool>(thread_); }
   // A thread of this object may run the routine now or later.
   [[nodiscard]] bool MayRun() const { return static_cast<bool>(thread_) || orphaned_; }
 
@@ -139,22 +138,25 @@ class NotificationThread {
   void* context_ = nullptr;
 };
 
-// Milliseconds to wait for one more buffer to come back before taking a
-// device for dead: two seconds plus the time one buffer takes to fill or
-// play, so that a working device is never given up on.
-uint32_t StallLimitMs(const WAVEFORMATEX& format, uint32_t bufferSize);
-
-// After a reset the platform gives every buffer back at once.
-inline constexpr uint32_t kResetWaitMs = 2000;
-// A device that refused the reset (one that has gone away) gives nothing
-// back; this only lets a late answer arrive.
-inline constexpr uint32_t kRefusedResetWaitMs = 100;
-// The notification thread only waits for its event; in the routine it
-// handles one buffer in well under a block's time.
-inline constexpr uint32_t kFinishWaitMs = 1000;
+// Waits on the window thread stay short so that the windows keep answering:
+// closing a device goes in steps of at most kCloseStepMs, and whatever the
+// platform has not given back by then is looked at again on the next step.
+inline constexpr uint32_t kCloseStepMs = 50;
+// From the first step on, what the platform still holds after this long is
+// left to it (a device that went away may never give it back).
+inline constexpr uint32_t kCloseGiveUpMs = 2000;
+// The same at shut-down, where the whole close has to be quick.
+inline constexpr uint32_t kShutDownGiveUpMs = 200;
+// A draining device that has given nothing back for this long is taken for
+// gone; the queue it holds is then dropped.
+inline constexpr uint32_t kDrainStallMs = 500;
+// A device keeps at most this many sets of buffers left to the platform;
+// beyond it, it holds on to its last one and stays closed.
+inline constexpr uint32_t kMaxAbandonedSets = 4;
 
 // The platform's wave input and output differ only in the handle type and
-// the names of their calls; these give the ring one set of names for both.
+// the names of their calls; these give the ring one set of names for both,
+// and the clock its waits are measured by.
 struct WaveInCalls {
   using Handle = HWAVEIN;
   static MMRESULT Open(auto... args) { return waveInOpen(args...); }
@@ -163,6 +165,8 @@ struct WaveInCalls {
   static MMRESULT Unprepare(auto... args) { return waveInUnprepareHeader(args...); }
   static MMRESULT Reset(auto... args) { return waveInReset(args...); }
   static MMRESULT Close(auto... args) { return waveInClose(args...); }
+  static uint64_t Now() { return GetTickCount64(); }
+  static void Pause(uint32_t ms) { Sleep(ms); }
 };
 
 struct WaveOutCalls {
@@ -173,13 +177,16 @@ struct WaveOutCalls {
   static MMRESULT Unprepare(auto... args) { return waveOutUnprepareHeader(args...); }
   static MMRESULT Reset(auto... args) { return waveOutReset(args...); }
   static MMRESULT Close(auto... args) { return waveOutClose(args...); }
+  static uint64_t Now() { return GetTickCount64(); }
+  static void Pause(uint32_t ms) { Sleep(ms); }
 };
 
 // One device's side of the platform: its format, its ring of equally sized
 // buffers (buffer i always with header i), the platform handle they are
 // queued on and the thread that takes them back. The device decides what
 // happens to each buffer; the ring keeps the order and the waits bounded.
-// Instantiated for WaveInCalls and WaveOutCalls only.
+// Instantiated for WaveInCalls and WaveOutCalls (and the tests' stand-ins,
+// through wave_ring_impl_win.h).
 template <typename Calls>
 class WaveRing {
  public:
@@ -190,12 +197,14 @@ class WaveRing {
   using TakeBack = void (*)(void* owner, int32_t index);
 
   WaveRing() = default;
+  ~WaveRing() { (void)Close(kShutDownGiveUpMs); }
   WaveRing(const WaveRing&) = delete;
   WaveRing& operator=(const WaveRing&) = delete;
 
   // Fills the format, allocates |count| buffers of |size| bytes and opens the
   // platform's default device, with |owner| as every header's user value.
-  // On false, what was allocated stays until Close.
+  // On false, what was allocated stays until Close. False at once while an
+  // earlier close has not ended.
   bool Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond, int32_t count,
             uint32_t size, TakeBack takeBack, void* owner);
   // Hands buffer |index| to the platform with its first |length| bytes; false
@@ -208,17 +217,27 @@ class WaveRing {
   // not let go.
   bool Unprepare(int32_t index);
   void Release(int32_t index) { slots_.Release(index); }
-  // Waits until every queued buffer is back. A device that stops answering
-  // is reset instead; false then.
+  // Waits until every queued buffer is back, as long as the queue takes to
+  // play or fill and a little more. A device that gives nothing back for a
+  // buffer's length and kDrainStallMs (counted from its last answer, which
+  // may be before the call) is reset instead; false then.
   bool Drain();
-  // Has the platform give back what it holds without finishing it; false
-  // when it would not.
+  // Has the platform give back what it holds without finishing it, waiting
+  // kCloseStepMs at most; false when not everything came back.
   bool ResetQueue();
-  // Closes the platform device and releases the buffers. False when the
-  // platform would not give its buffers back, or the notification thread
-  // could not be ended: the buffers are then left to them rather than freed
-  // under them, and in the second case this ring never opens again.
-  bool Close();
+  // One step of closing, for the window thread: the notification thread is
+  // ended, the queue reset and taken back here, the platform device closed
+  // and the buffers released, waiting kCloseStepMs at most. True once
+  // closed; false while the platform still holds buffers or the thread is
+  // still busy: step again later. |giveUpMs| after the first step whatever
+  // the platform holds is left to it: the buffers it has given back are
+  // freed, the rest with the event abandoned (at most kMaxAbandonedSets
+  // times; after that the ring keeps them and stays closing).
+  bool CloseStep(uint32_t giveUpMs);
+  // Steps until closed or given up. True when everything was released:
+  // false when something was left to the platform or to a stuck thread (in
+  // the second case this ring never opens again) or is still held.
+  bool Close(uint32_t giveUpMs);
   // Has the notification thread look again, for a buffer that came back
   // while it was still being handed over.
   void Wake() const { notifier_.Wake(); }
@@ -232,20 +251,32 @@ class WaveRing {
   [[nodiscard]] bool IsIdle(int32_t index) const { return slots_.IsIdle(index); }
   [[nodiscard]] int32_t Queued() const { return slots_.Queued(); }
   [[nodiscard]] uint32_t Returned() const { return slots_.Returned(); }
-  // Set while buffers come back from a reset: they hold no finished block.
+  // Set while buffers come back from a reset or a close: they hold no
+  // finished block.
   [[nodiscard]] bool Discarding() const { return discarding_.load(); }
   // The platform kept buffers it was asked to give back.
   [[nodiscard]] bool Wedged() const { return wedged_; }
+  // Nothing open, allocated or running, and no close under way.
+  [[nodiscard]] bool Closed() const {
+    return !closing_ && handle_ == nullptr && count_ == 0 && !notifier_.Running();
+  }
+  // Sets of buffers (with their event) left to the platform so far.
+  [[nodiscard]] uint32_t AbandonedSets() const { return abandoned_; }
   // The notification thread may hand over a buffer now or later.
   [[nodiscard]] bool NotifierMayRun() const { return notifier_.MayRun(); }
 
  private:
   bool Allocate(int32_t count, uint32_t size);
   void Free();
-  // For buffers the platform may still use: they are not freed.
+  // Frees the buffers the platform has given back and leaves it the rest.
   void Abandon();
   // For a notification thread that may still run: nothing it reads is freed.
   void Orphan();
+  // Polls, taking back here what the platform returns once the notification
+  // thread has ended, until none is with it or |until|; true when none is.
+  bool TakeBackUntil(uint64_t until);
+  bool WaitUntilAllBack(uint64_t stallMs, uint64_t limitMs);
+  bool EndClose();
   static void OnNotify(void* self);
 
   Handle handle_ = nullptr;
@@ -260,7 +291,14 @@ class WaveRing {
   WaveSlots slots_;
   NotificationThread notifier_;
   std::atomic<bool> discarding_{false};
+  // When the platform last gave a buffer back, or was given one with
+  // nothing else queued: what a drain measures its stall from.
+  std::atomic<uint64_t> lastProgress_{0};
   bool wedged_ = false;
+  bool closing_ = false;
+  bool resetSent_ = false;
+  uint64_t closeBegan_ = 0;
+  uint32_t abandoned_ = 0;
 };
 
 extern template class WaveRing<WaveInCalls>;

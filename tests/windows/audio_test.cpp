@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -16,8 +18,10 @@
 #include "audio/wave_format.h"
 #include "audio/wave_in_device_win.h"
 #include "audio/wave_out_device_win.h"
+#include "audio/wave_ring_impl_win.h"
 #include "audio/wave_ring_win.h"
 #include "core/audio_block.h"
+#include "core/kernel_handle_win.h"
 
 // Counted so that the tests see leaks and allocations on the audio path; the
 // library's other forms of new and delete end up in these two.
@@ -32,8 +36,14 @@ void* operator new(size_t size) {
   g_liveBytes.fetch_add(static_cast<int64_t>(HeapSize(GetProcessHeap(), 0, p)));
   return p;
 }
+namespace mimicore {
+namespace {
+void NoteFree(void* p);
+}  // namespace
+}  // namespace mimicore
 void operator delete(void* p) noexcept {
   if (p != nullptr) {
+    mimicore::NoteFree(p);
     g_liveBytes.fetch_sub(static_cast<int64_t>(HeapSize(GetProcessHeap(), 0, p)));
     HeapFree(GetProcessHeap(), 0, p);
   }
@@ -207,7 +217,7 @@ TEST(WaveDevices, BuffersAreTakenBackInTheOrderTheyWereQueued) {
   slots.BeginSubmit(1);
   slots.EndSubmit(1, false);
   slots.BeginSubmit(2);
-  EXPECT_FALSE(slots.WaitUntilAllBack(50));
+  EXPECT_EQ(slots.Queued(), 2);
   headers[0].dwFlags = headers[1].dwFlags = headers[2].dwFlags = WHDR_DONE;
   EXPECT_EQ(slots.OldestReturned(headers), 0);
   slots.NoteReturned();
@@ -220,7 +230,6 @@ TEST(WaveDevices, BuffersAreTakenBackInTheOrderTheyWereQueued) {
   EXPECT_EQ(slots.OldestReturned(headers), 0);
   slots.Release(0);
   EXPECT_EQ(slots.Queued(), 0);
-  EXPECT_TRUE(slots.WaitUntilAllBack(10));
 }
 
 // Stands for a platform call that never returns.
@@ -230,16 +239,218 @@ void Stuck(void* release) {
   WaitForSingleObject(static_cast<HANDLE>(release), INFINITE);
 }
 
-TEST(WaveDevices, FinishGivesUpOnANotificationRoutineThatNeverReturns) {
+TEST(WaveDevices, EndGivesUpOnANotificationRoutineThatNeverReturns) {
   // It outlives the test: the thread given up on still reads it.
   static NotificationThread thread;
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_TRUE(thread.Begin(&Stuck, release));
   thread.Wake();
   ASSERT_TRUE(WaitFor([] { return g_stuck.load(); }));
-  EXPECT_FALSE(thread.Finish(false));
+  EXPECT_FALSE(thread.End(kCloseStepMs));
+  EXPECT_FALSE(thread.End(kCloseStepMs)) << "asked again, it is still busy";
+  thread.Orphan();
   EXPECT_FALSE(thread.Begin(&Stuck, release)) << "the old thread still reads this object";
+  EXPECT_TRUE(thread.MayRun());
   SetEvent(release);
+}
+
+// Stands in for the platform's wave calls, on a clock of its own that the
+// ring's waits advance: a device that gives back what it holds when reset,
+// or one that never does (gone, or wedged), and a close that succeeds, says
+// "still playing" a number of times or for ever, or fails otherwise.
+struct FakeDevice {
+  bool answers = true;
+  int stillPlaying = 0;  // -1: for ever
+  MMRESULT closeResult = MMSYSERR_NOERROR;
+  uint64_t now = 0;
+  HANDLE event = nullptr;
+  std::array<WAVEHDR*, 64> held{};  // prepared, not unprepared
+  std::array<void*, 64> heldData{};
+  int heldFreed = 0;  // buffers freed while the device held them
+} g_fake;
+
+void NoteFree(void* p) {
+  g_fake.heldFreed +=
+      static_cast<int>(std::count(g_fake.heldData.begin(), g_fake.heldData.end(), p));
+}
+
+struct FakeCalls {
+  using Handle = HWAVEOUT;
+  static MMRESULT Open(Handle* handle, auto, auto, DWORD_PTR event, auto...) {
+    *handle = reinterpret_cast<Handle>(1);
+    g_fake.event = reinterpret_cast<HANDLE>(event);
+    return MMSYSERR_NOERROR;
+  }
+  static MMRESULT Prepare(Handle, WAVEHDR* header, UINT) {
+    for (size_t i = 0; i < g_fake.held.size(); ++i) {
+      if (g_fake.held[i] == nullptr) {
+        g_fake.held[i] = header;
+        g_fake.heldData[i] = header->lpData;
+        header->dwFlags |= WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+      }
+    }
+    return MMSYSERR_NOMEM;
+  }
+  static MMRESULT Submit(Handle, WAVEHDR* header, UINT) {
+    header->dwFlags |= WHDR_INQUEUE;
+    return MMSYSERR_NOERROR;
+  }
+  static MMRESULT Unprepare(Handle, WAVEHDR* header, UINT) {
+    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
+      return WAVERR_STILLPLAYING;
+    }
+    for (size_t i = 0; i < g_fake.held.size(); ++i) {
+      if (g_fake.held[i] == header) {
+        g_fake.held[i] = nullptr;
+        g_fake.heldData[i] = nullptr;
+      }
+    }
+    header->dwFlags &= ~DWORD{WHDR_PREPARED};
+    return MMSYSERR_NOERROR;
+  }
+  static MMRESULT Reset(Handle) {
+    for (WAVEHDR* header : g_fake.held) {
+      if (header != nullptr && g_fake.answers) {
+        header->dwFlags = (header->dwFlags & ~DWORD{WHDR_INQUEUE}) | WHDR_DONE;
+      }
+    }
+    return MMSYSERR_NOERROR;
+  }
+  static MMRESULT Close(Handle) {
+    if (g_fake.stillPlaying != 0) {
+      g_fake.stillPlaying -= g_fake.stillPlaying > 0 ? 1 : 0;
+      return WAVERR_STILLPLAYING;
+    }
+    if (g_fake.closeResult == MMSYSERR_NOERROR) {
+      g_fake.held = {};  // the platform's word: it holds nothing any more
+      g_fake.heldData = {};
+    }
+    return g_fake.closeResult;
+  }
+  static uint64_t Now() { return g_fake.now; }
+  static void Pause(uint32_t ms) { g_fake.now += ms; }
+};
+
+void ReleaseBuffer(void* ring, int32_t index) {
+  static_cast<WaveRing<FakeCalls>*>(ring)->Release(index);
+}
+
+// Opens and queues every buffer as a device does; false when the ring refused.
+bool OpenAndQueue(WaveRing<FakeCalls>& ring) {
+  if (!ring.Open(16, 1, kSampleRate, kRing, kBlockBytes, &ReleaseBuffer, &ring)) {
+    return false;
+  }
+  return ring.QueueAll() == kRing;
+}
+
+int64_t HeldBytes() {
+  int64_t bytes = 0;
+  for (void* data : g_fake.heldData) {
+    bytes += data != nullptr ? int64_t(HeapSize(GetProcessHeap(), 0, data)) : 0;
+  }
+  return bytes;
+}
+
+// The window thread closes in steps, one a look (every half second); no step
+// waits longer than kCloseStepMs. Returns the number of steps.
+int CloseByLooks(WaveRing<FakeCalls>& ring, uint64_t& longestStep) {
+  for (int steps = 1;; ++steps) {
+    const uint64_t began = g_fake.now;
+    const bool closed = ring.CloseStep(kCloseGiveUpMs);
+    longestStep = std::max(longestStep, g_fake.now - began);
+    if (closed || steps == 40) {
+      return steps;
+    }
+    g_fake.now += 500;
+  }
+}
+
+// What a close frees is what the platform gave back: all of it once the
+// device is closed, only the returned buffers when it would not close.
+TEST(WaveDevices, ClosingFreesOnlyWhatThePlatformGaveBackAndNeverWaitsLong) {
+  constexpr int kForEver = -1;
+  const struct Case {
+    const char* what;
+    bool answers;
+    int stillPlaying;
+    MMRESULT closeResult;
+    bool leftToDevice;  // buffers and event abandoned (bounded, counted)
+    int steps;
+  } cases[] = {
+      {"answers, closes", true, 0, MMSYSERR_NOERROR, false, 1},
+      {"answers, closes after a while", true, 12, MMSYSERR_NOERROR, false, 3},
+      {"gone: nothing back, but closed", false, 0, MMSYSERR_NOERROR, false, 1},
+      {"wedged: nothing back, never closes", false, kForEver, MMSYSERR_NOERROR, true, 5},
+      {"answers, close fails", true, 0, MMSYSERR_ERROR, true, 1},
+      {"nothing back, close fails", false, 0, MMSYSERR_NODRIVER, true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_fake.answers = c.answers;
+    g_fake.stillPlaying = c.stillPlaying;
+    g_fake.closeResult = c.closeResult;
+    const int64_t bytes = g_liveBytes.load();
+    const int32_t handles = LiveKernelHandles();
+    uint64_t longest = 0;
+    {
+      WaveRing<FakeCalls> ring;
+      ASSERT_TRUE(OpenAndQueue(ring));
+      const HANDLE event = g_fake.event;
+      EXPECT_EQ(CloseByLooks(ring, longest), c.steps);
+      EXPECT_TRUE(ring.Closed());
+      EXPECT_EQ(ring.AbandonedSets(), c.leftToDevice ? 1U : 0U);
+      EXPECT_EQ(g_fake.heldFreed, 0);
+      EXPECT_EQ(g_liveBytes.load() - bytes, HeldBytes());
+      EXPECT_EQ(HeldBytes() != 0, c.leftToDevice && !c.answers);
+      DWORD flags = 0;
+      EXPECT_EQ(GetHandleInformation(event, &flags) != FALSE, c.leftToDevice)
+          << "the event is closed once no device can signal it, and only then";
+    }
+    EXPECT_LE(longest, kCloseStepMs);
+    EXPECT_EQ(LiveKernelHandles(), handles);
+    g_fake.held = {};
+    g_fake.heldData = {};
+  }
+}
+
+// Give-up and reopen, twenty times: a device that comes back leaks nothing;
+// one that never gives its buffers back costs at most kMaxAbandonedSets sets,
+// after which the ring keeps its last one and refuses to open.
+TEST(WaveDevices, GiveUpAndReopenCyclesLeakNothingOrABoundedCountedSet) {
+  for (const bool answers : {true, false}) {
+    SCOPED_TRACE(answers ? "answers" : "never answers");
+    g_fake = {};
+    g_fake.answers = answers;
+    g_fake.stillPlaying = answers ? 0 : -1;
+    const int64_t bytes = g_liveBytes.load();
+    const int32_t handles = LiveKernelHandles();
+    uint64_t longest = 0;
+    int opened = 0;
+    int64_t setBytes = 0;
+    WaveRing<FakeCalls> ring;
+    for (int cycle = 0; cycle < 20; ++cycle) {
+      const uint64_t began = g_fake.now;
+      const bool open = OpenAndQueue(ring);
+      longest = std::max(longest, g_fake.now - began);
+      opened += open ? 1 : 0;
+      if (open && cycle == 0) {
+        setBytes = g_liveBytes.load() - bytes;
+      }
+      CloseByLooks(ring, longest);
+      if (answers) {
+        ASSERT_EQ(g_liveBytes.load(), bytes) << cycle;
+        ASSERT_EQ(LiveKernelHandles(), handles) << cycle;
+      }
+    }
+    EXPECT_LE(longest, kCloseStepMs);
+    EXPECT_EQ(ring.AbandonedSets(), answers ? 0U : kMaxAbandonedSets);
+    EXPECT_EQ(opened, answers ? 20 : int(kMaxAbandonedSets) + 1);
+    EXPECT_LE(g_liveBytes.load() - bytes, (answers ? 0 : kMaxAbandonedSets + 1) * setBytes);
+    EXPECT_EQ(g_fake.heldFreed, 0);
+    EXPECT_EQ(ring.Close(kShutDownGiveUpMs), answers) << "at shut-down the last set is held still";
+  }
+  g_fake = {};
 }
 
 }  // namespace
