@@ -313,7 +313,9 @@ class WindowsShell final : public ShellSteps {
   void ClosePlayback() override { g_playback.Close(); }
   bool OpenCapture() override { return OpenCaptureDevice(); }
   bool StartCapture() override { return g_capture.Start(); }
-  void CloseCapture() override { g_capture.Close(); }
+  // The engine takes no more blocks by now (StopTakes): nothing is lost by
+  // not letting the queue fill.
+  void CloseCapture() override { g_capture.CloseDiscarding(); }
   void RunMainLoop() override {
     g_watchdog.Restart(GetTickCount(), CurrentCounts());
     const UINT_PTR lookTimer = SetTimer(nullptr, 0, kDeviceLookEveryMs, &OnLookTimer);

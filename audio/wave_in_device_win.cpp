@@ -65,6 +65,14 @@ bool WaveInDevice::Close() {
   return Closed(ring_.Close(kShutDownGiveUpMs));
 }
 
+bool WaveInDevice::CloseDiscarding() {
+  if (isRunning_.exchange(false)) {
+    ring_.ResetQueue();
+    waveInStop(ring_.Device());
+  }
+  return Closed(ring_.Close(kShutDownGiveUpMs));
+}
+
 bool WaveInDevice::CloseWithoutDraining() {
   // Not running any more: what comes back is released, not queued again.
   isRunning_.store(false);
