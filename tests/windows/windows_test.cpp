@@ -470,20 +470,22 @@ TEST(Shell, TheRunningPanelIsFoundByClassAndTitleNotByTitleAlone) {
   EXPECT_EQ(SkinnedWindows::FindRunningPanel(), panel.Window());
 }
 
+bool g_boxShown = false;
+void CALLBACK AnswerBox(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = FindWindowA("#32770", "Mimicore box");
+  g_boxShown = g_boxShown || box != nullptr;
+  if (box != nullptr) {
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  }
+}
+
 // Half-made windows post a quit as they go: the start-up error must still wait for its answer.
 TEST(Shell, StartupErrorBoxWaitsForTheUserDespiteAQueuedQuit) {
-  static bool shown = false;
   PostQuitMessage(0);
-  const UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR, DWORD) {
-    HWND box = FindWindowA("#32770", "Mimicore box");
-    shown = shown || box != nullptr;
-    if (box != nullptr) {
-      PostMessageA(box, WM_COMMAND, IDOK, 0);
-    }
-  });
+  const UINT_PTR timer = SetTimer(nullptr, 0, 300, AnswerBox);
   ShowErrorBox("Unable to go on.", "Mimicore box");
   KillTimer(nullptr, timer);
-  EXPECT_TRUE(shown);
+  EXPECT_TRUE(g_boxShown);
 }
 
 TEST(Shell, GuardsCountWhatTheyHoldAndGiveItBackOnce) {

@@ -65,7 +65,7 @@ bool BitmapButton::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARA
       break;
     case WM_CAPTURECHANGED:
       if (pointer_.State() == kPressed && lParam != 0 &&
-          reinterpret_cast<HWND>(lParam) != pointer_.Owner()) {
+          lParam != reinterpret_cast<LPARAM>(pointer_.Owner())) {
         CancelPress();
       }
       break;

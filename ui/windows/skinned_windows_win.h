@@ -132,7 +132,8 @@ class SkinnedWindows final : public ControlsView {
   void EndDrag(bool release);
   void OnPanelClicked(WPARAM id);
   void OnKnobChanged(WPARAM id);
-  void OnSlider(HWND slider);
+  // |slider| is the WM_HSCROLL's lParam: the slider's window.
+  void OnSlider(LPARAM slider);
   void OnEchoSwitch();
   bool BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                   const std::function<void()>& pump);

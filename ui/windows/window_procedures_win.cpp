@@ -141,7 +141,7 @@ LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wPa
       break;
     case WM_HSCROLL:
       if (!isMain) {
-        self->OnSlider(reinterpret_cast<HWND>(lParam));
+        self->OnSlider(lParam);
       }
       break;
     case WM_CONTROL_CLICKED:
@@ -298,7 +298,7 @@ std::optional<LRESULT> SkinnedWindows::OnDrag(UINT message, WPARAM wParam, LPARA
     case WM_CAPTURECHANGED:
       // Only a window that takes the capture ends the drag; moving the
       // window may let go of it without one, and the pointer is still ours.
-      if (dragging_ && lParam != 0 && reinterpret_cast<HWND>(lParam) != main) {
+      if (dragging_ && lParam != 0 && lParam != reinterpret_cast<LPARAM>(main)) {
         EndDrag(false);
       }
       return std::nullopt;
@@ -348,10 +348,10 @@ void SkinnedWindows::OnKnobChanged(WPARAM id) {
 
 // Only the slider that moved writes its setting: the other one may stand
 // clamped to its range, or behind a value the calibration has just set.
-void SkinnedWindows::OnSlider(HWND slider) {
+void SkinnedWindows::OnSlider(LPARAM slider) {
   Parts& p = *parts_;
   EngineSettings& s = links_.settings;
-  if (slider == p.speedSlider) {
+  if (slider == reinterpret_cast<LPARAM>(p.speedSlider)) {
     const auto speed = static_cast<int32_t>(SendMessageA(p.speedSlider, TBM_GETPOS, 0, 0));
     // Compared with where the slider shows the present setting, so a stored
     // value that is no number or out of range is not taken for a move.
@@ -363,7 +363,7 @@ void SkinnedWindows::OnSlider(HWND slider) {
     }
     return;
   }
-  if (slider != p.thresholdSlider) {
+  if (slider != reinterpret_cast<LPARAM>(p.thresholdSlider)) {
     return;
   }
   const auto threshold = static_cast<int32_t>(SendMessageA(p.thresholdSlider, TBM_GETPOS, 0, 0));
