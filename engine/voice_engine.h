@@ -2,6 +2,7 @@
 // by the capture device calling OnCaptureBlock once per filled buffer.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "engine/biquad_filter.h"
 #include "engine/display_frame.h"
 #include "engine/echo_effect.h"
+#include "engine/echo_guard.h"
 #include "engine/platform.h"
 #include "engine/take_ring.h"
 #include "settings/engine_settings.h"
@@ -31,6 +33,9 @@ struct EffectiveSettings {
   float decay;             // 0 .. 1; not a number: 0
   int32_t bpf;             // 0 .. 5120; 120 or less: filter off
   int32_t oscilloDivisor;  // at least 1
+  bool reverse;
+  bool echoGuard;           // and a threshold above 0: every block is voice at 0
+  uint32_t preRollSamples;  // 0 .. 500 ms
 };
 EffectiveSettings MakeEffective(const EngineSettingsValues& v);
 ControlPositions PositionsFor(const EffectiveSettings& e, int32_t nthre, int32_t silenceTime);
@@ -38,6 +43,7 @@ ControlPositions PositionsFor(const EffectiveSettings& e, int32_t nthre, int32_t
 inline constexpr int32_t kBpfOffAtOrBelow = 120;
 inline constexpr int32_t kBpfMax = 5120;
 inline constexpr int32_t kDisplayIntervalMs = 34;
+inline constexpr int32_t kPreRollMaxMs = 500;
 
 class VoiceEngine final : public SettingsApplier {
  public:
@@ -72,6 +78,13 @@ class VoiceEngine final : public SettingsApplier {
   [[nodiscard]] bool Recording() const { return recording_.load(); }
   [[nodiscard]] bool Playing() const { return playing_.load(); }
   [[nodiscard]] int32_t AutoModeState() const { return autoModeState_.load(); }
+  // Whether takes are played backwards, so saved as played.
+  [[nodiscard]] bool PlaysReversed() const { return settings_.Reverse.load() != 0; }
+  // Blocks loud enough to be voice that the echo guard took for playback.
+  [[nodiscard]] uint32_t EchoBlocks() const { return echoBlocks_.load(); }
+  // Capture thread: blocks the echo guard holds, recorded or dropped once
+  // it has judged them.
+  [[nodiscard]] uint32_t HeldBlocks() const { return heldCount_; }
   [[nodiscard]] const TakeRing& Ring() const { return ring_; }
 
  private:
@@ -83,6 +96,16 @@ class VoiceEngine final : public SettingsApplier {
   };
 
   void RedesignFilterIfAsked(int32_t bpf);
+  // The voice decision and the recording for one block heard at |now| and
+  // at input position |at| (steps that a held block goes through later).
+  void Decide(const int16_t* samples, uint32_t n, uint64_t at, uint32_t now, bool voice,
+              const EffectiveSettings& e);
+  void WritePreRoll(uint64_t at, const EffectiveSettings& e);
+  void Remember(const int16_t* samples, uint32_t n);
+  void CopyHeard(uint64_t at, uint32_t n, int16_t* out) const;
+  void Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level, const EffectiveSettings& e);
+  void SettleHeld(const EffectiveSettings& e);
+  void ReleaseHeld(bool voice, const EffectiveSettings& e);
   void CalibrationStep(int32_t peak, int32_t minAbs);
   void ShowPendingResult();
   void UpdateDisplay(const int16_t* samples, uint32_t n, int32_t level, int32_t sinceDraw,
@@ -101,6 +124,7 @@ class VoiceEngine final : public SettingsApplier {
   std::atomic<int32_t> autoModeState_{kIdleState};
   std::atomic<bool> redesignRequested_{true};
   std::atomic<bool> halted_{false};
+  std::atomic<uint32_t> echoBlocks_{0};
 
   // Capture thread only.
   bool started_ = false;
@@ -114,6 +138,23 @@ class VoiceEngine final : public SettingsApplier {
   BiquadFilter bandPassFilter_{FilterType::BandPass, 0.5F, 3000.0F, 44100.0F, 0.5F};
   EchoEffect echo_;
   TakeRing ring_;
+  EchoGuard guard_;
+
+  // The latest filtered input, for the pre-roll and for held blocks.
+  static constexpr uint32_t kHeardSamples = 65536;
+  static constexpr uint32_t kPreRollMaxSamples = kPreRollMaxMs * kSampleRate / 1000;
+  std::array<int16_t, kHeardSamples> heard_{};
+  uint64_t heardPos_ = 0;      // input samples since start-up
+  uint64_t recordedUpTo_ = 0;  // input position after the last block recorded
+  struct HeldBlock {
+    uint64_t at;
+    uint32_t n;
+    uint32_t tick;
+    int32_t level;
+  };
+  std::array<HeldBlock, EchoGuard::kMaxHeld> held_{};
+  uint32_t heldCount_ = 0;
+  std::array<int16_t, std::max(kPreRollMaxSamples, kMaxBlockSamples)> replay_{};
   std::array<int16_t, kMaxBlockSamples> feed_{};
   std::array<int16_t, 1760> spectrumRe_{};
   std::array<int16_t, 1760> spectrumIm_{};
