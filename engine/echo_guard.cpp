@@ -13,7 +13,21 @@ constexpr uint64_t kMinMean = 32;
 
 }  // namespace
 
+void SampleHistory::Append(const int16_t* samples, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    ring_[size_t((end_ + i) % kSamples)] = samples != nullptr ? samples[i] : int16_t{0};
+  }
+  end_ += n;
+}
+
+void SampleHistory::Copy(uint64_t from, uint32_t n, int16_t* out) const {
+  for (uint32_t i = 0; i < n; ++i) {
+    out[i] = At(from + i);
+  }
+}
+
 void EchoGuard::AddPlayed(const int16_t* samples, uint32_t n) {
+  playedSamples_.Append(samples, n);
   bool audible = false;
   for (int32_t k = 0; k < kSegmentsPerBlock; ++k) {
     const uint32_t from = n * uint32_t(k) / kSegmentsPerBlock;
@@ -72,21 +86,20 @@ EchoVerdict EchoGuard::Judge(uint32_t heard, uint64_t stamp) const {
     return EchoVerdict::kVoice;
   }
   float any = 0.0F;
-  float learned = 0.0F;
+  float proven = 0.0F;
   ForEachLag(stamp, [&](int32_t s, uint32_t /*low*/, uint32_t high) {
-    const float envelope = float(high);
-    if (learned_[size_t(s)]) {
-      learned = std::max(learned, gain_[size_t(s)] * envelope);
-    } else {
-      any = std::max(any, envelope);
+    const auto k = size_t(s);
+    const float echo = (learned_[k] ? gain_[k] : 1.0F) * float(high);
+    any = std::max(any, echo);
+    if (proven_[k]) {
+      proven = std::max(proven, echo);
     }
   });
-  any = std::max(any, learned);
   const float h = float(heard);
   if (any == 0.0F || h > kMargin * any) {
     return EchoVerdict::kVoice;
   }
-  return h <= kMargin * learned ? EchoVerdict::kEcho : EchoVerdict::kUnsure;
+  return h <= kMargin * proven ? EchoVerdict::kEcho : EchoVerdict::kUnsure;
 }
 
 void EchoGuard::Learn(uint32_t heard, uint32_t n, uint64_t stamp, bool echoOrQuiet) {
@@ -111,15 +124,44 @@ void EchoGuard::Learn(uint32_t heard, uint32_t n, uint64_t stamp, bool echoOrQui
   });
 }
 
-bool EchoGuard::AddHeld(uint32_t heard, uint32_t n, uint64_t stamp, bool loud) {
+bool EchoGuard::AddHeld(uint32_t heard, uint32_t n, uint64_t stamp, uint64_t at, bool loud) {
   if (heldBlocks_ == kMaxHeld) {
     return false;
   }
-  held_[heldBlocks_++] = {heard, n, stamp, loud};
+  held_[heldBlocks_++] = {heard, n, stamp, at, loud};
   return true;
 }
 
-bool EchoGuard::HeldExplained() const {
+bool EchoGuard::Copies(const SampleHistory& heard, uint64_t at, uint32_t n, uint32_t fromDelay,
+                       uint32_t toDelay) const {
+  if (at < heard.Begin() || at + n > heard.End() || at + n > playedSamples_.End()) {
+    return false;
+  }
+  int64_t heardEnergy = 0;
+  for (uint32_t k = 0; k < n; ++k) {
+    heardEnergy += int64_t{heard.At(at + k)} * heard.At(at + k);
+  }
+  for (uint32_t delay = fromDelay; delay <= toDelay; ++delay) {
+    if (at < delay || at - delay < playedSamples_.Begin()) {
+      break;
+    }
+    int64_t cross = 0;
+    int64_t playedEnergy = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+      const int64_t p = playedSamples_.At(at + k - delay);
+      cross += int64_t{heard.At(at + k)} * p;
+      playedEnergy += p * p;
+    }
+    // A correlation coefficient of at least one half.
+    if (cross > 0 &&
+        double(cross) * double(cross) >= 0.25 * double(heardEnergy) * double(playedEnergy)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int32_t EchoGuard::HeldExplained(const SampleHistory& heard) const {
   // Per delay, the spread of the held ratios where the envelope is steady.
   std::array<float, kLags> low{};
   std::array<float, kLags> high{};
@@ -139,19 +181,39 @@ bool EchoGuard::HeldExplained() const {
       }
     });
   }
-  std::array<float, kLags> gain{};
-  bool anyLag = false;
-  for (size_t s = 0; s < size_t(kLags); ++s) {
-    if (learned_[s]) {
-      gain[s] = gain_[s];
-    } else if (count[s] >= kHeldNeeded && high[s] <= kHeldSpread * low[s]) {
-      gain[s] = low[s];
-      anyLag = true;
+  // The delay whose held levels agree best, on the most blocks.
+  int32_t best = -1;
+  for (int32_t s = 0; s < kLags; ++s) {
+    const auto k = size_t(s);
+    if (count[k] >= kHeldNeeded && high[k] <= kHeldSpread * low[k] &&
+        (best < 0 || count[k] > count[size_t(best)] ||
+         (count[k] == count[size_t(best)] &&
+          high[k] * low[size_t(best)] < high[size_t(best)] * low[k]))) {
+      best = s;
     }
   }
-  if (!anyLag) {
-    return false;
+  const Held* loudest = nullptr;
+  for (uint32_t i = 0; i < heldBlocks_; ++i) {
+    if (held_[i].loud && (loudest == nullptr || held_[i].heard > loudest->heard)) {
+      loudest = &held_[i];
+    }
   }
+  if (best < 0 || loudest == nullptr) {
+    return -1;
+  }
+  // Lag s stands for delays between one block plus s and s + 1 segments;
+  // a segment more either side covers the rounding of the levels.
+  const uint32_t segment = loudest->n / kSegmentsPerBlock;
+  const uint32_t fromDelay = loudest->n + uint32_t(std::max(best - 1, 0)) * segment;
+  const uint32_t toDelay = loudest->n + uint32_t(best + 2) * segment;
+  if (!Copies(heard, loudest->at, loudest->n, fromDelay, toDelay)) {
+    return -1;
+  }
+  std::array<float, kLags> gain{};
+  for (size_t s = 0; s < size_t(kLags); ++s) {
+    gain[s] = learned_[s] ? gain_[s] : 0.0F;
+  }
+  gain[size_t(best)] = std::max(gain[size_t(best)], low[size_t(best)]);
   for (uint32_t i = 0; i < heldBlocks_; ++i) {
     const Held& b = held_[i];
     if (!b.loud) {
@@ -164,15 +226,18 @@ bool EchoGuard::HeldExplained() const {
       });
     }
     if (float(b.heard) > kMargin * echo) {
-      return false;
+      return -1;
     }
   }
-  return true;
+  return best;
 }
 
-void EchoGuard::LearnFromHeld() {
+void EchoGuard::LearnFromHeld(int32_t lag) {
   for (uint32_t i = 0; i < heldBlocks_; ++i) {
     Learn(held_[i].heard, held_[i].n, held_[i].stamp, true);
+  }
+  for (int32_t s = std::max(lag - 1, 0); s <= std::min(lag + 1, kLags - 1); ++s) {
+    proven_[size_t(s)] = learned_[size_t(s)];
   }
 }
 

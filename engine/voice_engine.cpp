@@ -94,8 +94,8 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
   }
   EffectiveSettings e = MakeEffective(settings_.Load());
   e.echoGuard = settings_.EchoGuard.load() != 0 && e.NThre > 0;
-  e.preRollSamples = uint32_t(std::clamp(settings_.PreRoll.load(), 0, kPreRollMaxMs)) *
-                     kSampleRate / 1000U;
+  e.preRollSamples =
+      uint32_t(std::clamp(settings_.PreRoll.load(), 0, kPreRollMaxMs)) * kSampleRate / 1000U;
   RedesignFilterIfAsked(e.bpf);
 
   const uint32_t now = clock_.NowMs();
@@ -119,8 +119,8 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
     minAbs = std::min(minAbs, a);
   }
   const int32_t level = int32_t((sum / n) * 100U) / e.peakThreshold;
-  const uint64_t at = heardPos_;
-  Remember(samples, n);
+  const uint64_t at = heard_.End();
+  heard_.Append(samples, n);
 
   const bool loud = level >= e.NThre;
   const uint64_t stamp = guard_.Stamp();
@@ -180,6 +180,7 @@ void VoiceEngine::Decide(const int16_t* samples, uint32_t n, uint64_t at, uint32
   if (voice) {
     if (!recording_.load()) {
       ring_.MarkTakeStart();
+      takeHeardAt_ = at;
       WritePreRoll(at, e);
     }
     lastVoiceTick_ = now;
@@ -207,57 +208,56 @@ void VoiceEngine::WritePreRoll(uint64_t at, const EffectiveSettings& e) {
   // Never input the previous take already holds, nor what has been
   // overwritten since.
   uint64_t from = at - std::min<uint64_t>(at, e.preRollSamples);
-  from = std::max({from, recordedUpTo_, heardPos_ - std::min<uint64_t>(heardPos_, kHeardSamples)});
+  from = std::max({from, recordedUpTo_, heard_.Begin()});
   if (from >= at) {
     return;
   }
   const auto count = uint32_t(at - from);
-  CopyHeard(from, count, replay_.data());
+  heard_.Copy(from, count, replay_.data());
   ring_.WriteBlock(replay_.data(), count, e.speedStep, {e.echo, e.delay, e.decay}, echo_);
-}
-
-void VoiceEngine::Remember(const int16_t* samples, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i) {
-    heard_[size_t((heardPos_ + i) % kHeardSamples)] = samples[i];
-  }
-  heardPos_ += n;
-}
-
-void VoiceEngine::CopyHeard(uint64_t at, uint32_t n, int16_t* out) const {
-  for (uint32_t i = 0; i < n; ++i) {
-    out[i] = heard_[size_t((at + i) % kHeardSamples)];
-  }
 }
 
 void VoiceEngine::Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level,
                        const EffectiveSettings& e) {
   // Room for the held blocks and a whole pre-roll before the first of them.
-  const uint64_t heldSamples = heldCount_ == 0 ? 0 : heardPos_ - held_[0].at;
+  const uint64_t heldSamples = heldCount_ == 0 ? 0 : heard_.End() - held_[0].at;
   if (heldCount_ == EchoGuard::kMaxHeld ||
-      heldSamples + n + kPreRollMaxSamples > kHeardSamples) {
+      heldSamples + n + kPreRollMaxSamples > SampleHistory::kSamples) {
     SettleHeld(e);
   }
   if (heldCount_ == 0) {
     guard_.ClearHeld();
   }
-  held_[heldCount_++] = {heardPos_ - n, n, now, level};
-  guard_.AddHeld(sum, n, guard_.Stamp(), level >= e.NThre);
+  held_[heldCount_++] = {heard_.End() - n, n, now, level};
+  guard_.AddHeld(sum, n, guard_.Stamp(), heard_.End() - n, level >= e.NThre);
+  if (level >= e.NThre) {
+    heldLoudTick_ = now;
+  }
   const EchoVerdict v = guard_.Judge(sum, guard_.Stamp());
   if (level >= e.NThre && v == EchoVerdict::kVoice) {
     ReleaseHeld(true, e);
-  } else if (guard_.HeldExplained() || heldCount_ == EchoGuard::kMaxHeld) {
+  } else if (heldCount_ == EchoGuard::kMaxHeld ||
+             static_cast<int32_t>(now - heldLoudTick_) >= e.SilenceTime) {
+    // Had the held blocks been taken for voice, this block would end their
+    // take and may start its playback: judged now, that happens on time.
     SettleHeld(e);
+  } else {
+    const int32_t lag = guard_.HeldExplained(heard_);
+    if (lag >= 0) {
+      guard_.LearnFromHeld(lag);
+      ReleaseHeld(false, e);
+    }
   }
 }
 
 void VoiceEngine::SettleHeld(const EffectiveSettings& e) {
   // Judgement cannot wait for ever: what is still unexplained is taken for
   // what it seems, as it would be without the guard.
-  const bool echo = guard_.HeldExplained();
-  if (echo) {
-    guard_.LearnFromHeld();
+  const int32_t lag = guard_.HeldExplained(heard_);
+  if (lag >= 0) {
+    guard_.LearnFromHeld(lag);
   }
-  ReleaseHeld(!echo, e);
+  ReleaseHeld(lag < 0, e);
 }
 
 void VoiceEngine::ReleaseHeld(bool voice, const EffectiveSettings& e) {
@@ -271,7 +271,7 @@ void VoiceEngine::ReleaseHeld(bool voice, const EffectiveSettings& e) {
     if (loud && !voice) {
       echoBlocks_.fetch_add(1);
     }
-    CopyHeard(b.at, b.n, replay_.data());
+    heard_.Copy(b.at, b.n, replay_.data());
     Decide(replay_.data(), b.n, b.at, b.tick, loud && voice, e);
   }
 }

@@ -82,6 +82,10 @@ class VoiceEngine final : public SettingsApplier {
   [[nodiscard]] bool PlaysReversed() const { return settings_.Reverse.load() != 0; }
   // Blocks loud enough to be voice that the echo guard took for playback.
   [[nodiscard]] uint32_t EchoBlocks() const { return echoBlocks_.load(); }
+  // Capture thread: the input position (samples since start-up) of the
+  // first block recorded in the current or last take; held blocks recorded
+  // later count where they were heard.
+  [[nodiscard]] uint64_t TakeHeardAt() const { return takeHeardAt_; }
   // Capture thread: blocks the echo guard holds, recorded or dropped once
   // it has judged them.
   [[nodiscard]] uint32_t HeldBlocks() const { return heldCount_; }
@@ -101,8 +105,6 @@ class VoiceEngine final : public SettingsApplier {
   void Decide(const int16_t* samples, uint32_t n, uint64_t at, uint32_t now, bool voice,
               const EffectiveSettings& e);
   void WritePreRoll(uint64_t at, const EffectiveSettings& e);
-  void Remember(const int16_t* samples, uint32_t n);
-  void CopyHeard(uint64_t at, uint32_t n, int16_t* out) const;
   void Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level, const EffectiveSettings& e);
   void SettleHeld(const EffectiveSettings& e);
   void ReleaseHeld(bool voice, const EffectiveSettings& e);
@@ -141,11 +143,10 @@ class VoiceEngine final : public SettingsApplier {
   EchoGuard guard_;
 
   // The latest filtered input, for the pre-roll and for held blocks.
-  static constexpr uint32_t kHeardSamples = 65536;
   static constexpr uint32_t kPreRollMaxSamples = kPreRollMaxMs * kSampleRate / 1000;
-  std::array<int16_t, kHeardSamples> heard_{};
-  uint64_t heardPos_ = 0;      // input samples since start-up
+  SampleHistory heard_;
   uint64_t recordedUpTo_ = 0;  // input position after the last block recorded
+  uint64_t takeHeardAt_ = 0;
   struct HeldBlock {
     uint64_t at;
     uint32_t n;
@@ -154,6 +155,7 @@ class VoiceEngine final : public SettingsApplier {
   };
   std::array<HeldBlock, EchoGuard::kMaxHeld> held_{};
   uint32_t heldCount_ = 0;
+  uint32_t heldLoudTick_ = 0;  // tick of the last loud held block
   std::array<int16_t, std::max(kPreRollMaxSamples, kMaxBlockSamples)> replay_{};
   std::array<int16_t, kMaxBlockSamples> feed_{};
   std::array<int16_t, 1760> spectrumRe_{};
