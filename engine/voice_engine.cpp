@@ -181,6 +181,7 @@ void VoiceEngine::Decide(const int16_t* samples, uint32_t n, uint64_t at, uint32
     if (!recording_.load()) {
       ring_.MarkTakeStart();
       takeHeardAt_ = at;
+      ++takesBegun_;
       WritePreRoll(at, e);
     }
     lastVoiceTick_ = now;

@@ -86,6 +86,9 @@ class VoiceEngine final : public SettingsApplier {
   // first block recorded in the current or last take; held blocks recorded
   // later count where they were heard.
   [[nodiscard]] uint64_t TakeHeardAt() const { return takeHeardAt_; }
+  // Capture thread: takes begun since start-up. Held blocks may begin and
+  // end a take within one block's call.
+  [[nodiscard]] uint32_t TakesBegun() const { return takesBegun_; }
   // Capture thread: blocks the echo guard holds, recorded or dropped once
   // it has judged them.
   [[nodiscard]] uint32_t HeldBlocks() const { return heldCount_; }
@@ -147,6 +150,7 @@ class VoiceEngine final : public SettingsApplier {
   SampleHistory heard_;
   uint64_t recordedUpTo_ = 0;  // input position after the last block recorded
   uint64_t takeHeardAt_ = 0;
+  uint32_t takesBegun_ = 0;
   struct HeldBlock {
     uint64_t at;
     uint32_t n;

@@ -302,14 +302,17 @@ class TakeSaver {
   // the samples the block appended to the ring. False when a take could
   // not be saved.
   bool AfterBlock(uint64_t block, bool wasRecording, bool isRecording, uint64_t appended) {
-    if (!wasRecording && isRecording) {
-      // Blocks the echo guard held begin the take where they were heard.
+    // Blocks the echo guard held are recorded late, a whole take of them
+    // perhaps within one block, and begin where they were heard.
+    const bool began = engine_.TakesBegun() != takesSeen_;
+    takesSeen_ = engine_.TakesBegun();
+    if (began) {
       current_ = Open{++count_, std::min(block, engine_.TakeHeardAt() / kBlockSamples), 0};
     }
     if (current_) {
       current_->recorded += appended;
     }
-    if (wasRecording && !isRecording && current_) {
+    if ((wasRecording || began) && !isRecording && current_) {
       return Finish(block);
     }
     return true;
@@ -389,6 +392,7 @@ class TakeSaver {
   std::ostream& err_;
   std::optional<Open> current_;
   int count_ = 0;
+  uint32_t takesSeen_ = 0;
 };
 
 bool Busy(const VoiceEngine& engine) {
