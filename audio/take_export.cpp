@@ -1,5 +1,6 @@
 #include "audio/take_export.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 
@@ -21,7 +22,7 @@ std::unique_ptr<int16_t[]> AllocateSamples(size_t count) {
 }
 
 SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusDisplay& status,
-                         SampleAllocator allocate) {
+                         SampleAllocator allocate, bool reversed) {
   // Taken before the dialog: the user asked for the take that was last when
   // they pressed the key.
   const TakeSnapshot take = ring.LastTake();
@@ -39,8 +40,13 @@ SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusD
   }
 
   const std::unique_ptr<int16_t[]> samples = allocate(take.count);
-  if (!samples || !ring.CopyTake(take, samples.get()) ||
-      !WriteWavFile(path.data(), samples.get(), take.count)) {
+  if (!samples || !ring.CopyTake(take, samples.get())) {
+    return NotSaved(status);
+  }
+  if (reversed) {
+    std::reverse(samples.get(), samples.get() + take.count);
+  }
+  if (!WriteWavFile(path.data(), samples.get(), take.count)) {
     return NotSaved(status);
   }
   status.ShowStatus("SAVED", " ");

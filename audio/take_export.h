@@ -33,8 +33,9 @@ enum class SaveOutcome { kSaved, kNotSaved, kCancelled };
 // even when another one begins while the dialog is open, and reports the
 // outcome on |status| ("SAVED" / "NOT SAVED!"; nothing when cancelled).
 // With nothing recorded yet no dialog is shown. A take the writer has
-// reached into meanwhile is not saved rather than saved mixed.
+// reached into meanwhile is not saved rather than saved mixed. A take that
+// is played backwards (|reversed|) is saved as it is played.
 SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusDisplay& status,
-                         SampleAllocator allocate = AllocateSamples);
+                         SampleAllocator allocate = AllocateSamples, bool reversed = false);
 
 }  // namespace mimicore

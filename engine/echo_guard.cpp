@@ -1,6 +1,7 @@
 #include "engine/echo_guard.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace mimicore {
@@ -14,15 +15,27 @@ constexpr uint64_t kMinMean = 32;
 }  // namespace
 
 void SampleHistory::Append(const int16_t* samples, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i) {
-    ring_[size_t((end_ + i) % kSamples)] = samples != nullptr ? samples[i] : int16_t{0};
+  uint32_t done = 0;
+  while (done < n) {
+    const auto at = uint32_t((end_ + done) % kSamples);
+    const uint32_t run = std::min(n - done, kSamples - at);
+    if (samples != nullptr) {
+      std::memcpy(ring_.data() + at, samples + done, run * sizeof(int16_t));
+    } else {
+      std::memset(ring_.data() + at, 0, run * sizeof(int16_t));
+    }
+    done += run;
   }
   end_ += n;
 }
 
 void SampleHistory::Copy(uint64_t from, uint32_t n, int16_t* out) const {
-  for (uint32_t i = 0; i < n; ++i) {
-    out[i] = At(from + i);
+  uint32_t done = 0;
+  while (done < n) {
+    const auto at = uint32_t((from + done) % kSamples);
+    const uint32_t run = std::min(n - done, kSamples - at);
+    std::memcpy(out + done, ring_.data() + at, run * sizeof(int16_t));
+    done += run;
   }
 }
 

@@ -43,7 +43,7 @@ OPENFILENAMEA SaveDialogRecord(HWND owner, char* path, DWORD capacity) {
 
 void SaveLastTake(HWND owner, const VoiceEngine& engine, StatusDisplay& status) {
   DialogChooser chooser(owner);
-  SaveLastTake(engine.Ring(), chooser, status);
+  SaveLastTake(engine.Ring(), chooser, status, AllocateSamples, engine.PlaysReversed());
 }
 
 }  // namespace mimicore
