@@ -214,8 +214,8 @@ void VoiceEngine::WritePreRoll(uint64_t at, const EffectiveSettings& e) {
     return;
   }
   const auto count = uint32_t(at - from);
-  heard_.Copy(from, count, replay_.data());
-  ring_.WriteBlock(replay_.data(), count, e.speedStep, {e.echo, e.delay, e.decay}, echo_);
+  heard_.Copy(from, count, preRoll_.data());
+  ring_.WriteBlock(preRoll_.data(), count, e.speedStep, {e.echo, e.delay, e.decay}, echo_);
 }
 
 void VoiceEngine::Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level,

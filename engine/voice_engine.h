@@ -2,7 +2,6 @@
 // by the capture device calling OnCaptureBlock once per filled buffer.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -160,7 +159,9 @@ class VoiceEngine final : public SettingsApplier {
   std::array<HeldBlock, EchoGuard::kMaxHeld> held_{};
   uint32_t heldCount_ = 0;
   uint32_t heldLoudTick_ = 0;  // tick of the last loud held block
-  std::array<int16_t, std::max(kPreRollMaxSamples, kMaxBlockSamples)> replay_{};
+  // A held block being recorded late, and the pre-roll that may go first.
+  std::array<int16_t, kMaxBlockSamples> replay_{};
+  std::array<int16_t, kPreRollMaxSamples> preRoll_{};
   std::array<int16_t, kMaxBlockSamples> feed_{};
   std::array<int16_t, 1760> spectrumRe_{};
   std::array<int16_t, 1760> spectrumIm_{};

@@ -252,7 +252,7 @@ TEST(Render, WithoutLoopbackTheGuardChangesNoByte) {
       // A first take shorter than the guard's reach, answered just after it has played.
       {Scene(dir / "c", 3.0, {{4410, Phrase(4400, 7, 12000.0)}, {33000, Phrase(2640, 3, 9000.0)}})
            .string(),
-       "--silence", "200"},
+       "--silence", "200", "--pre-roll", "100"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args.back());
