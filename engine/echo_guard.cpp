@@ -194,15 +194,23 @@ int32_t EchoGuard::HeldExplained(const SampleHistory& heard) const {
       }
     });
   }
-  // The delay whose held levels agree best, on the most blocks.
-  int32_t best = -1;
+  // The delays whose held levels agree most closely, best first; a
+  // swelling voice can make a few far-off delays agree as well.
+  constexpr size_t kCandidates = 3;
+  std::array<int32_t, kCandidates> candidates{-1, -1, -1};
+  const auto spread = [&](int32_t s) { return high[size_t(s)] / low[size_t(s)]; };
   for (int32_t s = 0; s < kLags; ++s) {
     const auto k = size_t(s);
-    if (count[k] >= kHeldNeeded && high[k] <= kHeldSpread * low[k] &&
-        (best < 0 || count[k] > count[size_t(best)] ||
-         (count[k] == count[size_t(best)] &&
-          high[k] * low[size_t(best)] < high[size_t(best)] * low[k]))) {
-      best = s;
+    if (count[k] < kHeldNeeded || high[k] > kHeldSpread * low[k]) {
+      continue;
+    }
+    for (size_t c = 0; c < kCandidates; ++c) {
+      if (candidates[c] < 0 || spread(s) < spread(candidates[c])) {
+        std::copy_backward(candidates.begin() + std::ptrdiff_t(c), candidates.end() - 1,
+                           candidates.end());
+        candidates[c] = s;
+        break;
+      }
     }
   }
   const Held* loudest = nullptr;
@@ -211,15 +219,22 @@ int32_t EchoGuard::HeldExplained(const SampleHistory& heard) const {
       loudest = &held_[i];
     }
   }
-  if (best < 0 || loudest == nullptr) {
+  if (loudest == nullptr) {
     return -1;
   }
   // Lag s stands for delays between one block plus s and s + 1 segments;
   // a segment more either side covers the rounding of the levels.
   const uint32_t segment = loudest->n / kSegmentsPerBlock;
-  const uint32_t fromDelay = loudest->n + uint32_t(std::max(best - 1, 0)) * segment;
-  const uint32_t toDelay = loudest->n + uint32_t(best + 2) * segment;
-  if (!Copies(heard, loudest->at, loudest->n, fromDelay, toDelay)) {
+  int32_t best = -1;
+  for (const int32_t s : candidates) {
+    if (s >= 0 &&
+        Copies(heard, loudest->at, loudest->n, loudest->n + uint32_t(std::max(s - 1, 0)) * segment,
+               loudest->n + uint32_t(s + 2) * segment)) {
+      best = s;
+      break;
+    }
+  }
+  if (best < 0) {
     return -1;
   }
   std::array<float, kLags> gain{};
