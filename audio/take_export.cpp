@@ -1,5 +1,6 @@
 #include "audio/take_export.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 
@@ -19,7 +20,7 @@ std::unique_ptr<int16_t[]> AllocateSamples(size_t count) {
 }
 
 SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusDisplay& status,
-                         SampleAllocator allocate, FileReplacer replace) {
+                         SampleAllocator allocate, bool reversed, FileReplacer replace) {
   // Taken before the dialog: the user asked for the take that was last when
   // they pressed the key.
   const TakeSnapshot take = ring.LastTake();
@@ -42,8 +43,13 @@ SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusD
   }
 
   const std::unique_ptr<int16_t[]> samples = allocate(take.count);
-  if (!samples || !ring.CopyTake(take, samples.get()) ||
-      !WriteWavFileReplacing(path.data(), samples.get(), take.count, replace)) {
+  if (!samples || !ring.CopyTake(take, samples.get())) {
+    return NotSaved(status);
+  }
+  if (reversed) {
+    std::reverse(samples.get(), samples.get() + take.count);
+  }
+  if (!WriteWavFileReplacing(path.data(), samples.get(), take.count, replace)) {
     return NotSaved(status);
   }
   status.ShowStatus("SAVED", " ");

@@ -37,10 +37,11 @@ enum class SaveOutcome { kSaved, kNotSaved, kCancelled };
 // outcome on |status| ("SAVED" / "NOT SAVED!", also for a dialog that
 // failed; nothing when cancelled). With nothing recorded yet no dialog is
 // shown. A take the writer has reached into meanwhile is not saved rather
-// than saved mixed. A file already there is replaced only by a complete
-// new one (through |replace|), never lost to a failed save.
+// than saved mixed. A take that is played backwards (|reversed|) is saved
+// as it is played. A file already there is replaced only by a complete new
+// one (through |replace|), never lost to a failed save.
 SaveOutcome SaveLastTake(const TakeRing& ring, SaveFileChooser& chooser, StatusDisplay& status,
-                         SampleAllocator allocate = AllocateSamples,
+                         SampleAllocator allocate = AllocateSamples, bool reversed = false,
                          FileReplacer replace = RenameReplacing);
 
 }  // namespace mimicore

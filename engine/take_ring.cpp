@@ -104,7 +104,64 @@ int32_t TakeRing::WriteBlock(const int16_t* input, uint32_t n, uint32_t speedSte
   return count;
 }
 
+void TakeRing::MarkTakeEnd() {
+  if (written_ == takeStart_) {
+    return;
+  }
+  if (takeEndsCount_ == kTakeEnds) {
+    // The oldest end is dropped: its take is played together with the next.
+    takeEndsHead_ = (takeEndsHead_ + 1U) % kTakeEnds;
+    --takeEndsCount_;
+  }
+  takeEnds_[(takeEndsHead_ + takeEndsCount_) % kTakeEnds] = written_;
+  ++takeEndsCount_;
+}
+
+bool TakeRing::StartReversedTake() {
+  const uint64_t oldest = OldestUnplayed();
+  while (takeEndsCount_ != 0 && takeEnds_[takeEndsHead_] <= oldest) {
+    takeEndsHead_ = (takeEndsHead_ + 1U) % kTakeEnds;
+    --takeEndsCount_;
+  }
+  if (takeEndsCount_ == 0) {
+    return false;
+  }
+  reverseEnd_ = takeEnds_[takeEndsHead_];
+  takeEndsHead_ = (takeEndsHead_ + 1U) % kTakeEnds;
+  --takeEndsCount_;
+  reverseAt_ = reverseEnd_;
+  reverseStop_ = oldest;
+  reversing_ = true;
+  return true;
+}
+
+bool TakeRing::ReadBlockReversed(int16_t* out, uint32_t n) {
+  uint32_t done = 0;
+  while (ring_ && done < n && (reversing_ || StartReversedTake())) {
+    // What the writer has lapped meanwhile is gone.
+    if (written_ > uint64_t(kRingSamples)) {
+      reverseStop_ = std::max(reverseStop_, written_ - uint64_t(kRingSamples));
+    }
+    while (done < n && reverseAt_ > reverseStop_) {
+      --reverseAt_;
+      out[done++] = ring_[size_t(RingIndex(reverseAt_))];
+    }
+    if (reverseAt_ <= reverseStop_) {
+      reversing_ = false;
+      pendingSamples_ = uint32_t(std::min(written_ - reverseEnd_, uint64_t(kRingSamples)));
+      readPos_ = RingIndex(OldestUnplayed());
+    }
+  }
+  if (done < n) {
+    std::memset(out + done, 0, (n - done) * sizeof(int16_t));
+  }
+  return reversing_ || StartReversedTake();
+}
+
 bool TakeRing::ReadBlock(int16_t* out, uint32_t n) {
+  // A take half played backwards when the direction changed is played
+  // forwards from its first unplayed sample.
+  reversing_ = false;
   uint32_t take = std::min(n, pendingSamples_);
   if (!ring_) {
     take = 0;

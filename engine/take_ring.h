@@ -45,6 +45,9 @@ class TakeRing {
   // Capture thread. The new take becomes the last take with its first
   // written sample; until then a snapshot still shows the previous one.
   void MarkTakeStart() { takeStart_ = written_; }
+  // Capture thread, when a take's recording ends: from here on it may be
+  // played backwards as a whole.
+  void MarkTakeEnd();
 
   struct EchoParams {
     bool on = false;
@@ -62,6 +65,11 @@ class TakeRing {
   // and pads the rest with silence. Returns true while samples remain
   // unplayed afterwards.
   bool ReadBlock(int16_t* out, uint32_t n);
+  // Capture thread. The same, but each take whose recording has ended is
+  // played from its last unplayed sample back to its first; a take still
+  // being recorded waits. Returns true while a finished take remains to be
+  // played.
+  bool ReadBlockReversed(int16_t* out, uint32_t n);
 
   // Any thread. A take that outgrew the ring has lost its head: what is left
   // is the whole ring, oldest sample first.
@@ -84,6 +92,12 @@ class TakeRing {
 
  private:
   static constexpr int32_t kScratchSamples = 1024;
+  // Ends of finished takes not yet played backwards. More finished takes
+  // than this waiting behind one playback are played as one.
+  static constexpr uint32_t kTakeEnds = 64;
+
+  [[nodiscard]] uint64_t OldestUnplayed() const { return written_ - pendingSamples_; }
+  bool StartReversedTake();
 
   void StoreRun(const int16_t* from, int32_t count, int32_t at);
   void Publish();
@@ -96,6 +110,15 @@ class TakeRing {
   int32_t readPos_ = 0;          // ring index of the next sample to play
   uint32_t pendingSamples_ = 0;  // written, not yet played; at most a ring
   std::array<int16_t, kScratchSamples> scratch_{};
+  std::array<uint64_t, kTakeEnds> takeEnds_{};
+  uint32_t takeEndsHead_ = 0;
+  uint32_t takeEndsCount_ = 0;
+  // The take being played backwards: positions [reverseStop_, reverseAt_)
+  // remain, reverseEnd_ is where the forward reader resumes after it.
+  bool reversing_ = false;
+  uint64_t reverseAt_ = 0;
+  uint64_t reverseStop_ = 0;
+  uint64_t reverseEnd_ = 0;
 
   // Published by the capture thread. The take's bounds under a sequence
   // counter (odd while they change); |reserved_| is raised to the end of a

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "engine/calibration.h"
 #include "engine/fixed_fft.h"
@@ -34,6 +35,9 @@ EffectiveSettings MakeEffective(const EngineSettingsValues& v) {
   e.decay = std::isnan(v.Decay) ? 0.0F : std::clamp(v.Decay, 0.0F, 1.0F);
   e.bpf = std::clamp(v.Bpf, 0, kBpfMax);
   e.oscilloDivisor = std::max(v.oscilloDivisor, 1);
+  e.reverse = v.Reverse != 0;
+  e.echoGuard = false;
+  e.preRollSamples = 0;
   return e;
 }
 
@@ -89,7 +93,10 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
   if (samples == nullptr || n == 0 || halted_.load()) {
     return;
   }
-  const EffectiveSettings e = MakeEffective(settings_.Load());
+  EffectiveSettings e = MakeEffective(settings_.Load());
+  e.echoGuard = settings_.EchoGuard.load() != 0 && e.NThre > 0;
+  e.preRollSamples =
+      uint32_t(std::clamp(settings_.PreRoll.load(), 0, kPreRollMaxMs)) * kSampleRate / 1000U;
   RedesignFilterIfAsked(e.bpf);
 
   const uint32_t now = clock_.NowMs();
@@ -99,7 +106,6 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
     lastDrawTick_ = now;
   }
   const auto sinceDraw = static_cast<int32_t>(now - lastDrawTick_);
-  const auto sinceVoice = static_cast<int32_t>(now - lastVoiceTick_);
 
   uint32_t sum = 0;
   int32_t peak = 0;
@@ -114,16 +120,78 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
     minAbs = std::min(minAbs, a);
   }
   const int32_t level = int32_t((sum / n) * 100U) / e.peakThreshold;
+  const uint64_t at = heard_.End();
+  heard_.Append(samples, n);
 
-  if (level >= e.NThre) {
+  const bool loud = level >= e.NThre;
+  const uint64_t stamp = guard_.Stamp();
+  const bool judged = e.echoGuard && guard_.InReach(stamp);
+  const EchoVerdict verdict = judged && loud ? guard_.Judge(sum, stamp) : EchoVerdict::kVoice;
+  if (heldCount_ != 0 && !e.echoGuard) {
+    ReleaseHeld(true, e);
+  }
+  if (heldCount_ != 0 || (judged && verdict == EchoVerdict::kUnsure && !recording_.load())) {
+    Hold(sum, n, now, level, e);
+  } else {
+    // Counted as voice while recording unless plainly echo, so that a take
+    // is never cut short by a guess.
+    const bool voice = loud && verdict != EchoVerdict::kEcho;
+    if (loud && !voice) {
+      echoBlocks_.fetch_add(1);
+    }
+    if (judged) {
+      guard_.Learn(sum, n, stamp, !voice);
+    }
+    Decide(samples, n, at, now, voice, e);
+  }
+
+  if (heldCount_ != 0 && playing_.load() && ring_.PendingBytes() <= n * 2U) {
+    // Held any longer, a voice would find the playback ended where without
+    // the guard it would have been played on into.
+    SettleHeld(e);
+  }
+
+  if (playing_.load()) {
+    const bool more =
+        e.reverse ? ring_.ReadBlockReversed(feed_.data(), n) : ring_.ReadBlock(feed_.data(), n);
+    if (playback_ != nullptr) {
+      playback_->Write(feed_.data(), n * 2U);
+    }
+    if (!more) {
+      playing_.store(false);
+    }
+    guard_.AddPlayed(feed_.data(), n);
+  } else {
+    guard_.AddPlayed(nullptr, n);
+  }
+
+  CalibrationStep(peak, minAbs);
+
+  if (sinceDraw >= kDisplayIntervalMs) {
+    // The calibration may have changed the scale this very block.
+    const EffectiveSettings shown = MakeEffective(settings_.Load());
+    UpdateDisplay(samples, n, level, sinceDraw, shown);
+    lastDrawTick_ = clock_.NowMs();
+  }
+}
+
+void VoiceEngine::Decide(const int16_t* samples, uint32_t n, uint64_t at, uint32_t now, bool voice,
+                         const EffectiveSettings& e) {
+  const auto sinceVoice = static_cast<int32_t>(now - lastVoiceTick_);
+  if (voice) {
     if (!recording_.load()) {
       ring_.MarkTakeStart();
+      takeHeardAt_ = at;
+      ++takesBegun_;
+      WritePreRoll(at, e);
     }
     lastVoiceTick_ = now;
     recording_.store(true);
     status_.TryShowIfIdle("", "REC");
   } else if (sinceVoice >= e.SilenceTime) {
-    recording_.store(false);
+    if (recording_.exchange(false)) {
+      ring_.MarkTakeEnd();
+    }
     if (ring_.PendingBytes() != 0) {
       // Announce only the start of a playback, not every quiet block after.
       if (!playing_.exchange(true)) {
@@ -134,25 +202,79 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
 
   if (recording_.load()) {
     ring_.WriteBlock(samples, n, e.speedStep, {e.echo, e.delay, e.decay}, echo_);
+    recordedUpTo_ = at + n;
   }
+}
 
-  if (playing_.load()) {
-    const bool more = ring_.ReadBlock(feed_.data(), n);
-    if (playback_ != nullptr) {
-      playback_->Write(feed_.data(), n * 2U);
-    }
-    if (!more) {
-      playing_.store(false);
+void VoiceEngine::WritePreRoll(uint64_t at, const EffectiveSettings& e) {
+  // Never input the previous take already holds, nor what has been
+  // overwritten since.
+  uint64_t from = at - std::min<uint64_t>(at, e.preRollSamples);
+  from = std::max({from, recordedUpTo_, heard_.Begin()});
+  if (from >= at) {
+    return;
+  }
+  const auto count = uint32_t(at - from);
+  heard_.Copy(from, count, preRoll_.data());
+  ring_.WriteBlock(preRoll_.data(), count, e.speedStep, {e.echo, e.delay, e.decay}, echo_);
+}
+
+void VoiceEngine::Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level,
+                       const EffectiveSettings& e) {
+  // Room for the held blocks and a whole pre-roll before the first of them.
+  const uint64_t heldSamples = heldCount_ == 0 ? 0 : heard_.End() - held_[0].at;
+  if (heldCount_ == EchoGuard::kMaxHeld ||
+      heldSamples + n + kPreRollMaxSamples > SampleHistory::kSamples) {
+    SettleHeld(e);
+  }
+  if (heldCount_ == 0) {
+    guard_.ClearHeld();
+  }
+  held_[heldCount_++] = {heard_.End() - n, n, now, level};
+  guard_.AddHeld(sum, n, guard_.Stamp(), heard_.End() - n, level >= e.NThre);
+  if (level >= e.NThre) {
+    heldLoudTick_ = now;
+  }
+  const EchoVerdict v = guard_.Judge(sum, guard_.Stamp());
+  if (level >= e.NThre && v == EchoVerdict::kVoice) {
+    ReleaseHeld(true, e);
+  } else if (heldCount_ == EchoGuard::kMaxHeld ||
+             static_cast<int32_t>(now - heldLoudTick_) >= e.SilenceTime) {
+    // Had the held blocks been taken for voice, this block would end their
+    // take and may start its playback: judged now, that happens on time.
+    SettleHeld(e);
+  } else {
+    const int32_t lag = guard_.HeldExplained(heard_);
+    if (lag >= 0) {
+      guard_.LearnFromHeld(lag);
+      ReleaseHeld(false, e);
     }
   }
+}
 
-  CalibrationStep(peak, minAbs);
+void VoiceEngine::SettleHeld(const EffectiveSettings& e) {
+  // Judgement cannot wait for ever: what is still unexplained is taken for
+  // what it seems, as it would be without the guard.
+  const int32_t lag = guard_.HeldExplained(heard_);
+  if (lag >= 0) {
+    guard_.LearnFromHeld(lag);
+  }
+  ReleaseHeld(lag < 0, e);
+}
 
-  if (sinceDraw >= kDisplayIntervalMs) {
-    // The calibration may have changed the scale this very block.
-    const EffectiveSettings shown = MakeEffective(settings_.Load());
-    UpdateDisplay(samples, n, level, sinceDraw, shown);
-    lastDrawTick_ = clock_.NowMs();
+void VoiceEngine::ReleaseHeld(bool voice, const EffectiveSettings& e) {
+  // Each held block goes through the decision as it would have when it was
+  // heard, so that a voice's take is the same bytes as without the guard.
+  const uint32_t count = std::exchange(heldCount_, 0U);
+  guard_.ClearHeld();
+  for (uint32_t i = 0; i < count; ++i) {
+    const HeldBlock& b = held_[i];
+    const bool loud = b.level >= e.NThre;
+    if (loud && !voice) {
+      echoBlocks_.fetch_add(1);
+    }
+    heard_.Copy(b.at, b.n, replay_.data());
+    Decide(replay_.data(), b.n, b.at, b.tick, loud && voice, e);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "engine/biquad_filter.h"
 #include "engine/display_frame.h"
 #include "engine/echo_effect.h"
+#include "engine/echo_guard.h"
 #include "engine/platform.h"
 #include "engine/take_ring.h"
 #include "settings/engine_settings.h"
@@ -31,6 +32,9 @@ struct EffectiveSettings {
   float decay;             // 0 .. 1; not a number: 0
   int32_t bpf;             // 0 .. 5120; 120 or less: filter off
   int32_t oscilloDivisor;  // at least 1
+  bool reverse;
+  bool echoGuard;           // and a threshold above 0: every block is voice at 0
+  uint32_t preRollSamples;  // 0 .. 500 ms
 };
 EffectiveSettings MakeEffective(const EngineSettingsValues& v);
 ControlPositions PositionsFor(const EffectiveSettings& e, int32_t nthre, int32_t silenceTime);
@@ -38,6 +42,7 @@ ControlPositions PositionsFor(const EffectiveSettings& e, int32_t nthre, int32_t
 inline constexpr int32_t kBpfOffAtOrBelow = 120;
 inline constexpr int32_t kBpfMax = 5120;
 inline constexpr int32_t kDisplayIntervalMs = 34;
+inline constexpr int32_t kPreRollMaxMs = 500;
 
 class VoiceEngine final : public SettingsApplier {
  public:
@@ -85,6 +90,20 @@ class VoiceEngine final : public SettingsApplier {
   [[nodiscard]] bool Recording() const { return recording_.load(); }
   [[nodiscard]] bool Playing() const { return playing_.load(); }
   [[nodiscard]] int32_t AutoModeState() const { return autoModeState_.load(); }
+  // Whether takes are played backwards, so saved as played.
+  [[nodiscard]] bool PlaysReversed() const { return settings_.Reverse.load() != 0; }
+  // Blocks loud enough to be voice that the echo guard took for playback.
+  [[nodiscard]] uint32_t EchoBlocks() const { return echoBlocks_.load(); }
+  // Capture thread: the input position (samples since start-up) of the
+  // first block recorded in the current or last take; held blocks recorded
+  // later count where they were heard.
+  [[nodiscard]] uint64_t TakeHeardAt() const { return takeHeardAt_; }
+  // Capture thread: takes begun since start-up. Held blocks may begin and
+  // end a take within one block's call.
+  [[nodiscard]] uint32_t TakesBegun() const { return takesBegun_; }
+  // Capture thread: blocks the echo guard holds, recorded or dropped once
+  // it has judged them.
+  [[nodiscard]] uint32_t HeldBlocks() const { return heldCount_; }
   [[nodiscard]] const TakeRing& Ring() const { return ring_; }
 
  private:
@@ -96,6 +115,14 @@ class VoiceEngine final : public SettingsApplier {
   };
 
   void RedesignFilterIfAsked(int32_t bpf);
+  // The voice decision and the recording for one block heard at |now| and
+  // at input position |at| (steps that a held block goes through later).
+  void Decide(const int16_t* samples, uint32_t n, uint64_t at, uint32_t now, bool voice,
+              const EffectiveSettings& e);
+  void WritePreRoll(uint64_t at, const EffectiveSettings& e);
+  void Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level, const EffectiveSettings& e);
+  void SettleHeld(const EffectiveSettings& e);
+  void ReleaseHeld(bool voice, const EffectiveSettings& e);
   void CalibrationStep(int32_t peak, int32_t minAbs);
   // With calibrationLock_ held: the values the start replaced, put back
   // where they still hold what the start wrote. True when any came back.
@@ -123,6 +150,7 @@ class VoiceEngine final : public SettingsApplier {
   std::atomic_flag calibrationLock_;
   bool calibrationArmed_ = false;  // replaced_ holds values to put back
   EngineSettingsValues replaced_{};
+  std::atomic<uint32_t> echoBlocks_{0};
 
   // Capture thread only.
   bool started_ = false;
@@ -136,6 +164,26 @@ class VoiceEngine final : public SettingsApplier {
   BiquadFilter bandPassFilter_{FilterType::BandPass, 0.5F, 3000.0F, 44100.0F, 0.5F};
   EchoEffect echo_;
   TakeRing ring_;
+  EchoGuard guard_;
+
+  // The latest filtered input, for the pre-roll and for held blocks.
+  static constexpr uint32_t kPreRollMaxSamples = kPreRollMaxMs * kSampleRate / 1000;
+  SampleHistory heard_;
+  uint64_t recordedUpTo_ = 0;  // input position after the last block recorded
+  uint64_t takeHeardAt_ = 0;
+  uint32_t takesBegun_ = 0;
+  struct HeldBlock {
+    uint64_t at;
+    uint32_t n;
+    uint32_t tick;
+    int32_t level;
+  };
+  std::array<HeldBlock, EchoGuard::kMaxHeld> held_{};
+  uint32_t heldCount_ = 0;
+  uint32_t heldLoudTick_ = 0;  // tick of the last loud held block
+  // A held block being recorded late, and the pre-roll that may go first.
+  std::array<int16_t, kMaxBlockSamples> replay_{};
+  std::array<int16_t, kPreRollMaxSamples> preRoll_{};
   std::array<int16_t, kMaxBlockSamples> feed_{};
   std::array<int16_t, 1760> spectrumRe_{};
   std::array<int16_t, 1760> spectrumIm_{};

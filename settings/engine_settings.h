@@ -41,6 +41,12 @@ struct EngineSettings {
   std::atomic<int32_t> Bpf;
   std::atomic<int32_t> Reverse;
   std::atomic<int32_t> oscilloDivisor;
+  // Kept in the product key beside the application values, not in a preset,
+  // and never reset: how the engine treats its own playback in the
+  // microphone. Stored bytes are kept as they are; the engine reads them as
+  // 0 off / anything else on, and as milliseconds clamped to 0..500.
+  std::atomic<int32_t> EchoGuard{1};
+  std::atomic<int32_t> PreRoll{0};
 
   EngineSettings() { Store(DefaultEngineSettings); }
   explicit EngineSettings(const EngineSettingsValues& v) { Store(v); }

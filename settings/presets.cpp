@@ -97,6 +97,8 @@ bool Presets::SaveAppSettings() {
   PutInt32(*key, "CurSetting", app_.CurSetting);
   PutInt32(*key, "winx", app_.winx);
   PutInt32(*key, "winy", app_.winy);
+  PutInt32(*key, "EchoGuard", settings_.EchoGuard.load());
+  PutInt32(*key, "PreRoll", settings_.PreRoll.load());
   return true;
 }
 
@@ -110,6 +112,8 @@ bool Presets::LoadAppSettings() {
   GetInt32(*key, "CurSetting", app_.CurSetting);
   GetInt32(*key, "winx", app_.winx);
   GetInt32(*key, "winy", app_.winy);
+  GetInt32(*key, "EchoGuard", settings_.EchoGuard);
+  GetInt32(*key, "PreRoll", settings_.PreRoll);
   return true;
 }
 

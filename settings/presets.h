@@ -2,7 +2,7 @@
 // per-user store: loaded once at start-up, saved once at shut-down.
 //
 // Product key "SOFTWARE\\Quorvane\\Mimicore" holds "NumSettings",
-// "CurSetting", "winx", "winy"; each preset is a subkey of it
+// "CurSetting", "winx", "winy", "EchoGuard", "PreRoll"; each preset is a subkey of it
 // ("def_settings", "set_1", ...) holding the ten record values. Every value
 // is four bytes, little-endian: int32, except "Speed" (int32 hundredths) and
 // "Decay" (float bits).

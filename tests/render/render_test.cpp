@@ -120,6 +120,43 @@ fs::path Input(const fs::path& dir, size_t blocks, std::vector<std::pair<size_t,
   return path;
 }
 
+// Speech-like: noise whose loudness swells and dips (never to silence) every
+// 230 ms, rising from nothing over its first |soft| samples. |seed| makes
+// each phrase its own.
+Samples Phrase(size_t length, uint32_t seed, double amplitude, size_t soft = 0) {
+  Samples s(length);
+  std::mt19937 rng(seed);
+  for (size_t i = 0; i < length; ++i) {
+    const double swell = 0.55 + 0.45 * std::sin(2.0 * std::numbers::pi * double(i) / 10143.0);
+    const double rise = i < soft ? double(i) / double(soft) : 1.0;
+    s[i] = int16_t(amplitude * swell * rise * (double(rng() % 20001) / 10000.0 - 1.0));
+  }
+  return s;
+}
+// |phrases| (start sample, samples) laid over faint noise, |seconds| long.
+fs::path Scene(const fs::path& dir, double seconds,
+               const std::vector<std::pair<size_t, Samples>>& phrases) {
+  Samples s(size_t(seconds * 44100.0));
+  std::mt19937 rng(5);
+  std::generate(s.begin(), s.end(), [&] { return int16_t(int(rng() % 41) - 20); });
+  for (const auto& [at, phrase] : phrases) {
+    for (size_t i = 0; i < phrase.size() && at + i < s.size(); ++i) {
+      s[at + i] = int16_t(std::clamp(int(s[at + i]) + phrase[i], -32768, 32767));
+    }
+  }
+  fs::create_directories(dir);
+  const fs::path path = dir / "scene.wav";
+  EXPECT_TRUE(WriteWavFile(path.string().c_str(), s.data(), uint32_t(s.size())));
+  return path;
+}
+std::string Field(const std::string& report, const std::string& name) {
+  const size_t at = report.rfind(" " + name + "=");
+  return at == std::string::npos
+             ? ""
+             : report.substr(at + name.size() + 2)
+                   .substr(0, report.substr(at + name.size() + 2).find_first_of(" \n"));
+}
+
 // Runs |fn| with every file limited to |bytes|, as on a nearly full disk.
 void WithFileSizeLimit(rlim_t bytes, const std::function<void()>& fn) {
   rlimit old{};
@@ -166,6 +203,129 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
   }
 }
 
+// A laptop hears its own speakers: one phrase is one take however loud and late it comes back,
+// and a voice 6 dB over the echo during the very first playback is still a take of its own.
+TEST(Render, EchoGuardAnswersOnlyTheUser) {
+  const fs::path dir = Scratch();
+  const Samples first = Phrase(88200, 1, 12000.0);
+  const struct {
+    const char* loopback;
+    double gain;
+    bool repeatsUnguarded;
+  } cases[] = {{"0.05", 0.05, false},  {"0.6", 0.6, true},     {"1,120", 1.0, true},
+               {"0.4,250", 0.4, true}, {"1.0,250", 1.0, true}, {"0.8,19", 0.8, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.loopback);
+    const std::string alone = Scene(dir, 23.0, {{44100, first}}).string();
+    const ToolRun guarded = Render({alone, "--loopback", c.loopback});
+    EXPECT_EQ(Field(guarded.out, "takes"), "1") << guarded.out;
+    EXPECT_EQ(Field(guarded.out, "unplayed-samples"), "0") << guarded.out;
+    const ToolRun unguarded = Render({alone, "--loopback", c.loopback, "--no-echo-guard"});
+    EXPECT_EQ(Field(unguarded.out, "takes") != "1", c.repeatsUnguarded) << unguarded.out;
+    EXPECT_EQ(Field(unguarded.out, "echo-blocks"), "0");
+    if (!c.repeatsUnguarded) {
+      continue;  // so faint an echo that 6 dB over it is no voice either
+    }
+    // Playback starts after 2 s of phrase and 0.6 s of silence; the user answers 1 s into it.
+    const Samples second = Phrase(66150, 2, 2.0 * c.gain * 12000.0);
+    const std::string both = Scene(dir, 23.0, {{44100, first}, {202860, second}}).string();
+    const ToolRun bargeIn = Render({both, "--loopback", c.loopback});
+    EXPECT_EQ(Field(bargeIn.out, "takes"), "2") << bargeIn.out;
+    EXPECT_NE(bargeIn.out.find("take 2 begin=23"), std::string::npos) << bargeIn.out;
+  }
+}
+
+// Where no playback reaches the microphone the guard changes nothing, also for a voice
+// over the first playback's first moments, which it holds and records late.
+TEST(Render, WithoutLoopbackTheGuardChangesNoByte) {
+  const fs::path dir = Scratch();
+  const std::string tones = Input(dir, 200, {{10, 29}, {120, 134}}, 123).string();
+  const Samples first = Phrase(88200, 1, 12000.0);
+  const std::vector<std::vector<std::string>> cases = {
+      {tones},
+      {tones, "--echo", "--speed", "0.73", "--bpf", "440"},
+      {tones, "--threshold", "0"},
+      {tones, "--speed", "2.20", "--silence", "200"},
+      {Scene(dir / "a", 9.0, {{4410, first}, {128000, Phrase(30000, 2, 9000.0)}}).string()},
+      {Scene(dir / "b", 9.0, {{4410, first}, {121000, Phrase(8000, 3, 9000.0)}}).string(),
+       "--reverse", "--pre-roll", "300"},
+      // A first take shorter than the guard's reach, answered just after it has played.
+      {Scene(dir / "c", 3.0, {{4410, Phrase(4400, 7, 12000.0)}, {33000, Phrase(2640, 3, 9000.0)}})
+           .string(),
+       "--silence", "200", "--pre-roll", "100"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.back());
+    std::vector<Bytes> outputs;
+    std::vector<std::string> reports;
+    for (const char* guard : {"--echo", "--no-echo-guard"}) {
+      fs::remove_all(dir / "takes");
+      std::vector<std::string> run = args;
+      run.insert(run.end(),
+                 {"-o", (dir / "out.wav").string(), "--takes", (dir / "takes").string()});
+      if (std::string(guard) != "--echo") {
+        run.emplace_back(guard);
+      }
+      reports.push_back(Render(run).out);
+      outputs.push_back(ReadBytes(dir / "out.wav"));
+      for (const auto& take : fs::directory_iterator(dir / "takes")) {
+        outputs.push_back(ReadBytes(take.path()));
+      }
+    }
+    EXPECT_EQ(reports[0], reports[1]);
+    EXPECT_TRUE(outputs.size() % 2 == 0 &&
+                std::equal(outputs.begin(), outputs.begin() + std::ptrdiff_t(outputs.size() / 2),
+                           outputs.begin() + std::ptrdiff_t(outputs.size() / 2)));
+  }
+}
+
+// Pre-roll keeps a soft beginning but never input the last take holds; reverse plays
+// (and saves) each finished take backwards, a take begun meanwhile after it.
+TEST(Render, PreRollAndReverse) {
+  const fs::path dir = Scratch();
+  const Samples soft = Phrase(66150, 4, 12000.0, 13230);  // 300 ms from nothing
+  const fs::path scene = Scene(dir, 8.0, {{44100, soft}, {138000, Phrase(30000, 6, 12000.0)}});
+  const Samples input = Read(scene);
+  const auto takes = [&](std::vector<std::string> flags) {
+    fs::remove_all(dir / "takes");
+    flags.insert(flags.begin(), {scene.string(), "--takes", (dir / "takes").string(), "-o",
+                                 (dir / "out.wav").string()});
+    const ToolRun run = Render(flags);
+    return std::tuple(run.out, Read(dir / "takes/take-001.wav"), Read(dir / "takes/take-002.wav"));
+  };
+  const auto [plain, plain1, plain2] = takes({});
+  const Bytes plainSpeaker = ReadBytes(dir / "out.wav");
+  EXPECT_EQ(takes({"--pre-roll", "0"}), std::tuple(plain, plain1, plain2));
+  EXPECT_EQ(ReadBytes(dir / "out.wav"), plainSpeaker);
+  const size_t begin1 = std::stoul(plain.substr(plain.find("begin=") + 6)) * kBlock;
+  const size_t end1 = begin1 + plain1.size();
+  ASSERT_GT(begin1, 44100U + 8820U) << "the threshold is reached later than 200 ms into the phrase";
+  const size_t begin2 = std::stoul(plain.substr(plain.rfind("begin=") + 6)) * kBlock;
+  ASSERT_LT(begin2 - end1, 8820U) << "the second take follows the first closely";
+
+  const auto [rolled, rolled1, rolled2] = takes({"--pre-roll", "200"});
+  EXPECT_EQ(
+      Samples(input.begin() + std::ptrdiff_t(begin1 - 8820), input.begin() + std::ptrdiff_t(end1)),
+      rolled1);
+  EXPECT_EQ(Samples(input.begin() + std::ptrdiff_t(end1),
+                    input.begin() + std::ptrdiff_t(begin2) + std::ptrdiff_t(plain2.size())),
+            rolled2)
+      << "only what the first take does not hold";
+  EXPECT_EQ(takes({"--pre-roll", "900"}), takes({"--pre-roll", "500"}));
+
+  const auto [reversed, reversed1, reversed2] = takes({"--reverse"});
+  EXPECT_EQ(reversed, plain);
+  EXPECT_EQ(reversed1, Samples(plain1.rbegin(), plain1.rend()));
+  EXPECT_EQ(reversed2, Samples(plain2.rbegin(), plain2.rend()));
+  Samples speaker = Read(dir / "out.wav");
+  const size_t played1 = end1;  // from the block on which the silence time has passed
+  EXPECT_TRUE(
+      std::equal(reversed1.begin(), reversed1.end(), speaker.begin() + std::ptrdiff_t(played1)));
+  EXPECT_TRUE(std::equal(reversed2.begin(), reversed2.end(),
+                         speaker.begin() + std::ptrdiff_t(played1 + reversed1.size())))
+      << "the second take, recorded while the first played, waits for it";
+}
+
 // Bad input exits 2, an output that cannot be written 1, before anything is rendered.
 TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
   const fs::path dir = Scratch();
@@ -184,6 +344,10 @@ TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
       {{in, in}, 2, "usage:"},
       {{in, "-o", (dir / "no-dir" / "out.wav").string()}, 1, "no-dir/out.wav"},
       {{in, "--takes", in}, 1, in},
+      {{in, "--loopback", "1,x"}, 2, "--loopback"},
+      {{in, "--loopback", "-0.5"}, 2, "--loopback"},
+      {{in, "--loopback", "0.5,10001"}, 2, "--loopback"},
+      {{in, "--pre-roll", "1e3"}, 2, "--pre-roll"},
   };
   for (const auto& c : cases) {
     const ToolRun run = Render(c.args);

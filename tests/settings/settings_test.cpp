@@ -32,13 +32,15 @@ uint32_t U(float v) { return std::bit_cast<uint32_t>(v); }
 
 // The preset's values, then the product key's.
 const char* const kNames[] = {
-    "Speed",       "NThre",       "Echo",          "Delay",   "Decay",
-    "Bpf",         "SilenceTime", "peakThreshold", "Reverse", "oscilloDivisor",
-    "NumSettings", "CurSetting",  "winx",          "winy"};
-std::array<uint32_t, 14> Fields(const EngineSettingsValues& v, const AppSettings& a) {
+    "Speed",       "NThre",         "Echo",      "Delay",          "Decay",       "Bpf",
+    "SilenceTime", "peakThreshold", "Reverse",   "oscilloDivisor", "NumSettings", "CurSetting",
+    "winx",        "winy",          "EchoGuard", "PreRoll"};
+std::array<uint32_t, 16> Fields(const EngineSettingsValues& v, const AppSettings& a,
+                                int32_t echoGuard = 1, int32_t preRoll = 0) {
   return {U(v.Speed),       U(v.NThre),       U(v.Echo),          U(v.Delay),   U(v.Decay),
           U(v.Bpf),         U(v.SilenceTime), U(v.peakThreshold), U(v.Reverse), U(v.oscilloDivisor),
-          U(a.NumSettings), U(a.CurSetting),  U(a.winx),          U(a.winy)};
+          U(a.NumSettings), U(a.CurSetting),  U(a.winx),          U(a.winy),    U(echoGuard),
+          U(preRoll)};
 }
 
 Bytes Stored(const MemorySettingsStore& store, const std::string& path, const char* name) {
@@ -80,7 +82,9 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
           if (taken) {
             expected[i] = i == 0 ? U(HundredthsToSpeed(int32_t(pattern))) : pattern;
           }
-          ASSERT_EQ(Fields(run.settings.Load(), run.app), expected);
+          ASSERT_EQ(
+              Fields(run.settings.Load(), run.app, run.settings.EchoGuard, run.settings.PreRoll),
+              expected);
           const EngineSettingsValues v = run.settings.Load();
           const EffectiveSettings e = MakeEffective(v);
           const ControlPositions p = PositionsFor(e, v.NThre, v.SilenceTime);
@@ -92,9 +96,12 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
           if (taken) {  // speech and silence: records, plays, draws, filters, echoes
             testing::Rig rig;
             rig.settings.Store(v);
+            rig.settings.EchoGuard = run.settings.EchoGuard.load();
+            rig.settings.PreRoll = run.settings.PreRoll.load();
             rig.engine.ApplySettings();
-            for (int b = 0; b < 48; ++b) {
-              rig.Blocks(b < 8 ? int16_t(b % 2 == 0 ? 12000 : -3000) : int16_t{0});
+            for (int b = 0; b < 96; ++b) {  // and speech over its own playback
+              rig.Blocks(b < 8 || (b > 60 && b < 64) ? int16_t(b % 2 == 0 ? 12000 : -3000)
+                                                     : int16_t{0});
             }
           }
           run.presets.SaveSettingsAtShutdown();

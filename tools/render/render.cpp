@@ -30,12 +30,25 @@ namespace {
 
 constexpr const char* kProgram = "mimicore-render";
 
+// The speaker heard by the microphone, as on a laptop without a headset.
+struct Loopback {
+  bool on = false;
+  double gain = 0.0;
+  uint32_t delaySamples = kBlockSamples;
+};
+
 struct Options {
   std::string input;
   std::string speakerPath;
   std::string takesDir;
   EngineSettingsValues settings = DefaultEngineSettings;
+  int32_t echoGuard = 1;
+  int32_t preRollMs = 0;
+  Loopback loopback;
 };
+
+constexpr double kLoopbackMaxGain = 100.0;
+constexpr int32_t kLoopbackMaxDelayMs = 10000;
 
 enum class Parsed { kRun, kHelp, kBad };
 
@@ -65,6 +78,7 @@ void PrintUsage(std::ostream& os) {
   os << "usage: " << kProgram
      << " INPUT.wav [-o SPEAKER.wav] [--takes DIR] [--speed X] [--threshold PCT]\n"
         "         [--peak N] [--silence MS] [--echo] [--delay MS] [--decay X] [--bpf HZ]\n"
+        "         [--reverse] [--pre-roll MS] [--no-echo-guard] [--loopback GAIN[,DELAY_MS]]\n"
         "\n"
         "Runs the voice engine on INPUT.wav (PCM, 16-bit, mono, 44100 Hz) as if it were\n"
         "the microphone, in blocks of 880 samples, and goes on with silence until the\n"
@@ -94,10 +108,22 @@ void PrintUsage(std::ostream& os) {
         "  --bpf HZ         band-pass centre frequency, 120 or less: off (default "
      << d.Bpf
      << ")\n"
+        "  --reverse        play every take backwards (takes are saved as played)\n"
+        "  --pre-roll MS    start each take MS of input (0..500) before the block\n"
+        "                   that reached the threshold (default 0)\n"
+        "  --no-echo-guard  take every loud block for voice, even the speaker's own\n"
+        "                   sound coming back (the guard is on by default)\n"
+        "  --loopback GAIN[,DELAY_MS]\n"
+        "                   add the speaker signal, times GAIN (0..100) and DELAY_MS\n"
+        "                   later (at least one block, the default), to the input, as\n"
+        "                   a laptop's microphone hears its speakers; the run then goes\n"
+        "                   on until the last echo has died away\n"
         "  -h, --help       show this text\n"
         "\n"
         "Prints one line per take, 'take N begin=B end=E samples=S', and a final\n"
-        "'done ...' line. Exit codes: 0 done, 1 an output could not be written,\n"
+        "'done ...' line (with 'echo-blocks=N', the loud blocks the guard took for\n"
+        "the speaker's echo, when there were any or a loopback is set). Exit codes: 0 done, 1 an "
+        "output could not be written,\n"
         "2 bad command line or input.\n";
 }
 
@@ -118,6 +144,24 @@ bool ParseFloat(std::string_view s, float& v) {
     return false;
   }
   v = parsed;
+  return true;
+}
+
+bool ParseLoopback(std::string_view s, Loopback& loopback) {
+  const size_t comma = s.find(',');
+  float gain = 0.0F;
+  int32_t delayMs = 0;
+  if (!ParseFloat(s.substr(0, comma), gain) || gain < 0.0F || double(gain) > kLoopbackMaxGain ||
+      (comma != std::string_view::npos &&
+       (!ParseInt(s.substr(comma + 1), delayMs) || delayMs < 0 || delayMs > kLoopbackMaxDelayMs))) {
+    return false;
+  }
+  loopback.on = true;
+  loopback.gain = double(gain);
+  // A block's output depends on its input, so its sound can come back one
+  // block later at the earliest.
+  loopback.delaySamples =
+      std::max(kBlockSamples, uint32_t(uint64_t(delayMs) * kSampleRate / 1000U));
   return true;
 }
 
@@ -143,8 +187,10 @@ Parsed ParseArgs(int argc, const char* const* argv, Options& o, std::string& pro
     if (arg == "-h" || arg == "--help") {
       return Parsed::kHelp;
     }
-    if (arg == "--echo") {
-      o.settings.Echo = 1;
+    if (arg == "--echo" || arg == "--reverse" || arg == "--no-echo-guard") {
+      (arg == "--echo"      ? o.settings.Echo
+       : arg == "--reverse" ? o.settings.Reverse
+                            : o.echoGuard) = arg == "--no-echo-guard" ? 0 : 1;
       continue;
     }
 
@@ -153,7 +199,8 @@ Parsed ParseArgs(int argc, const char* const* argv, Options& o, std::string& pro
     const auto floatFlag = std::find_if(kFloatFlags.begin(), kFloatFlags.end(),
                                         [&](const FloatFlag& f) { return f.name == arg; });
     const bool pathFlag = arg == "-o" || arg == "--takes";
-    if (intFlag == kIntFlags.end() && floatFlag == kFloatFlags.end() && !pathFlag) {
+    const bool ownFlag = arg == "--pre-roll" || arg == "--loopback";
+    if (intFlag == kIntFlags.end() && floatFlag == kFloatFlags.end() && !pathFlag && !ownFlag) {
       problem = "unknown option '" + std::string(arg) + "'";
       return Parsed::kBad;
     }
@@ -165,7 +212,19 @@ Parsed ParseArgs(int argc, const char* const* argv, Options& o, std::string& pro
       return Parsed::kBad;
     }
     const std::string_view value = argv[++i];
-    if (pathFlag) {
+    if (arg == "--pre-roll") {
+      if (!ParseInt(value, o.preRollMs)) {
+        problem = "bad value for --pre-roll: '" + std::string(value) +
+                  "' (a whole number of milliseconds is expected)";
+        return Parsed::kBad;
+      }
+    } else if (arg == "--loopback") {
+      if (!ParseLoopback(value, o.loopback)) {
+        problem = "bad value for --loopback: '" + std::string(value) +
+                  "' (GAIN from 0 to 100, then optionally a comma and DELAY_MS from 0 to 10000)";
+        return Parsed::kBad;
+      }
+    } else if (pathFlag) {
       (arg == "-o" ? o.speakerPath : o.takesDir) = value;
     } else if (intFlag != kIntFlags.end()) {
       if (!ParseInt(value, o.settings.*(intFlag->field))) {
@@ -230,9 +289,10 @@ class BlockSink final : public PlaybackSink {
 // recording ends, before a later take can overwrite it in the ring.
 class TakeSaver {
  public:
-  TakeSaver(const TakeRing& ring, std::string dir, std::string speakerPath, std::ostream& out,
+  TakeSaver(const VoiceEngine& engine, std::string dir, std::string speakerPath, std::ostream& out,
             std::ostream& err)
-      : ring_(ring),
+      : engine_(engine),
+        ring_(engine.Ring()),
         dir_(std::move(dir)),
         speakerPath_(std::move(speakerPath)),
         out_(out),
@@ -242,13 +302,17 @@ class TakeSaver {
   // the samples the block appended to the ring. False when a take could
   // not be saved.
   bool AfterBlock(uint64_t block, bool wasRecording, bool isRecording, uint64_t appended) {
-    if (!wasRecording && isRecording) {
-      current_ = Open{++count_, block, 0};
+    // Blocks the echo guard held are recorded late, a whole take of them
+    // perhaps within one block, and begin where they were heard.
+    const bool began = engine_.TakesBegun() != takesSeen_;
+    takesSeen_ = engine_.TakesBegun();
+    if (began) {
+      current_ = Open{++count_, std::min(block, engine_.TakeHeardAt() / kBlockSamples), 0};
     }
     if (current_) {
       current_->recorded += appended;
     }
-    if (wasRecording && !isRecording && current_) {
+    if ((wasRecording || began) && !isRecording && current_) {
       return Finish(block);
     }
     return true;
@@ -289,8 +353,14 @@ class TakeSaver {
           !speakerPath_.empty() && std::filesystem::equivalent(saved, speakerPath_, ec);
       // One buffer for every take: it never needs more than the ring.
       samples_.resize(static_cast<size_t>(length));
-      if (!isSpeaker && (!ring_.CopyTake(last, samples_.data()) ||
-                         !WriteWavFile(saved.c_str(), samples_.data(), uint32_t(length)))) {
+      if (!isSpeaker && !ring_.CopyTake(last, samples_.data())) {
+        err_ << kProgram << ": cannot write " << saved << '\n';
+        return false;
+      }
+      if (engine_.PlaysReversed()) {
+        std::reverse(samples_.begin(), samples_.end());
+      }
+      if (!isSpeaker && !WriteWavFile(saved.c_str(), samples_.data(), uint32_t(length))) {
         err_ << kProgram << ": cannot write " << saved << '\n';
         return false;
       }
@@ -313,6 +383,7 @@ class TakeSaver {
     return true;
   }
 
+  const VoiceEngine& engine_;
   const TakeRing& ring_;
   std::string dir_;
   std::string speakerPath_;
@@ -321,11 +392,56 @@ class TakeSaver {
   std::ostream& err_;
   std::optional<Open> current_;
   int count_ = 0;
+  uint32_t takesSeen_ = 0;
 };
 
 bool Busy(const VoiceEngine& engine) {
-  return engine.Recording() || engine.Playing() || engine.Ring().PendingBytes() != 0;
+  return engine.Recording() || engine.Playing() || engine.Ring().PendingBytes() != 0 ||
+         engine.HeldBlocks() != 0;
 }
+
+// The speaker's sound on its way back into the microphone.
+class LoopbackLine {
+ public:
+  explicit LoopbackLine(const Loopback& loopback)
+      : loopback_(loopback), line_(loopback.on ? loopback.delaySamples : 0U, 0) {}
+
+  // Adds what the microphone hears of the speaker to the block at input
+  // position |at|, saturating.
+  void Mix(uint64_t at, int16_t* samples) const {
+    if (!loopback_.on) {
+      return;
+    }
+    for (uint32_t i = 0; i < kBlockSamples; ++i) {
+      const int16_t back = line_[size_t((at + i) % line_.size())];
+      const auto heard = int32_t(samples[i]) + int32_t(loopback_.gain * double(back));
+      samples[i] = int16_t(std::clamp(heard, -32768, 32767));
+    }
+  }
+
+  // What the speaker played during the block at input position |at|.
+  void Played(uint64_t at, const int16_t* samples) {
+    if (!loopback_.on) {
+      return;
+    }
+    for (uint32_t i = 0; i < kBlockSamples; ++i) {
+      line_[size_t((at + i) % line_.size())] = samples[i];
+      if (samples[i] != 0) {
+        lastSound_ = at + i + 1;
+      }
+    }
+  }
+
+  // Whether some of the speaker's sound is still to come back after |at|.
+  [[nodiscard]] bool Pending(uint64_t at) const {
+    return loopback_.on && lastSound_ != 0 && lastSound_ + line_.size() > at;
+  }
+
+ private:
+  const Loopback& loopback_;
+  std::vector<int16_t> line_;
+  uint64_t lastSound_ = 0;  // input position after the last sound played
+};
 
 // Whether |path| names the folder |dir| names (an empty parent is the
 // current folder).
@@ -363,6 +479,8 @@ int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ost
   }
 
   EngineSettings settings(o.settings);
+  settings.EchoGuard = o.echoGuard;
+  settings.PreRoll = o.preRollMs;
   StatusDisplay status;
   BlockClock clock;
   BlockSink sink;
@@ -371,7 +489,8 @@ int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ost
     err << kProgram << ": not enough memory for the take ring\n";
     return kExitOutputFailed;
   }
-  TakeSaver takes(engine->Ring(), o.takesDir, o.speakerPath, out, err);
+  TakeSaver takes(*engine, o.takesDir, o.speakerPath, out, err);
+  LoopbackLine loopback(o.loopback);
 
   // Written as the run goes, except over the input, which is replaced only
   // once the run has succeeded.
@@ -393,12 +512,14 @@ int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ost
       }
       std::fill(samples.begin() + std::ptrdiff_t(n), samples.end(), int16_t{0});
     } else {
-      if (block - inputBlocks >= kMaxTrailingBlocks || !Busy(*engine)) {
+      if (block - inputBlocks >= kMaxTrailingBlocks ||
+          !(Busy(*engine) || loopback.Pending(block * kBlockSamples))) {
         break;
       }
       // The engine may have filtered the previous block in place.
       samples.fill(0);
     }
+    loopback.Mix(block * kBlockSamples, samples.data());
     clock.SetBlock(block);
     sink.BeginBlock();
     const bool wasRecording = engine->Recording();
@@ -412,6 +533,7 @@ int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ost
     if (sink.Written()) {
       ++playedBlocks;
     }
+    loopback.Played(block * kBlockSamples, sink.Block().data());
     if (keepSpeaker) {
       if ((block + 1) * uint64_t{kBlockSamples} > kWavMaxSamples) {
         err << kProgram << ": " << o.speakerPath << ": speaker signal too long for a WAV file\n";
@@ -432,7 +554,11 @@ int Render(const Options& o, const IoBlockSizes& io, std::ostream& out, std::ost
   }
   out << "done takes=" << takes.Count() << " input-blocks=" << inputBlocks << " blocks=" << block
       << " played-blocks=" << playedBlocks
-      << " unplayed-samples=" << engine->Ring().PendingBytes() / 2U << '\n';
+      << " unplayed-samples=" << engine->Ring().PendingBytes() / 2U;
+  if (engine->EchoBlocks() != 0 || o.loopback.on) {
+    out << " echo-blocks=" << engine->EchoBlocks();
+  }
+  out << '\n';
   return kExitOk;
 }
 

@@ -57,7 +57,8 @@ OPENFILENAMEA SaveDialogRecord(HWND owner, char* path, DWORD capacity) {
 
 void SaveLastTake(HWND owner, const VoiceEngine& engine, StatusDisplay& status) {
   DialogChooser chooser(owner);
-  SaveLastTake(engine.Ring(), chooser, status, AllocateSamples, MoveReplacing);
+  SaveLastTake(engine.Ring(), chooser, status, AllocateSamples, engine.PlaysReversed(),
+               MoveReplacing);
 }
 
 }  // namespace mimicore
