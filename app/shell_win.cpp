@@ -76,6 +76,10 @@ class ShellActions final : public WindowActions {
     info.nShow = SW_SHOWMAXIMIZED;
     ShellExecuteExA(&info);  // a viewer that cannot be started says so itself
   }
+  DeviceList CaptureDevices() override { return {}; }
+  DeviceList PlaybackDevices() override { return {}; }
+  void ChooseCaptureDevice(const std::string& /*name*/) override {}
+  void ChoosePlaybackDevice(const std::string& /*name*/) override {}
 };
 ShellActions g_actions;
 SkinnedWindows g_windows(WindowLinks{g_settings, g_app, Engine(), g_frames, g_status, g_actions});

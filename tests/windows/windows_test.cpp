@@ -321,6 +321,10 @@ struct Program : SettingsApplier, WindowActions {
   void TogglePanel() override {}
   void SaveLastTake(HWND) override {}
   void OpenManual(HWND) override {}
+  DeviceList CaptureDevices() override { return {}; }
+  DeviceList PlaybackDevices() override { return {}; }
+  void ChooseCaptureDevice(const std::string&) override {}
+  void ChoosePlaybackDevice(const std::string&) override {}
   EngineSettings settings;
   AppSettings app;
   FrameHandOver frames;

@@ -9,12 +9,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "core/latest_value.h"
 #include "core/status_display.h"
 #include "engine/display_frame.h"
 #include "engine/platform.h"
 #include "settings/engine_settings.h"
+#include "ui/windows/context_menu.h"
 #include "ui/windows/frame_hand_over_win.h"
 
 namespace mimicore {
@@ -73,6 +75,14 @@ class WindowActions {
   virtual void TogglePanel() = 0;
   virtual void SaveLastTake(HWND owner) = 0;
   virtual void OpenManual(HWND owner) = 0;
+  // The devices the platform lists now, and the one in use, for the menu.
+  virtual DeviceList CaptureDevices() = 0;
+  virtual DeviceList PlaybackDevices() = 0;
+  // Puts the device of that name (empty: the default device) in the place
+  // of the one in use, stores the choice and says on the display how it
+  // went.
+  virtual void ChooseCaptureDevice(const std::string& name) = 0;
+  virtual void ChoosePlaybackDevice(const std::string& name) = 0;
 };
 
 // What the windows work with; all outlive them.
