@@ -43,6 +43,7 @@ constexpr const char* kMutexName = "MimiMut";
 // their object only outlives them.
 VoiceEngine& Engine();
 PanelSlide& Slide();
+Presets& StoredPresets();
 EngineSettings g_settings;
 AppSettings g_app;
 StatusDisplay g_status;
@@ -76,6 +77,8 @@ class ShellActions final : public WindowActions {
     info.nShow = SW_SHOWMAXIMIZED;
     ShellExecuteExA(&info);  // a viewer that cannot be started says so itself
   }
+  int32_t SaveAsNewPreset() override { return StoredPresets().SaveAsNewPreset(); }
+  bool SwitchToPreset(int32_t n) override { return StoredPresets().SwitchToPreset(n); }
   DeviceList CaptureDevices() override { return {}; }
   DeviceList PlaybackDevices() override { return {}; }
   void ChooseCaptureDevice(const std::string& /*name*/) override {}
@@ -90,6 +93,10 @@ VoiceEngine g_engine(g_settings, g_status, g_clock, &g_playbackSink, &g_frames, 
 VoiceEngine& Engine() { return g_engine; }
 PanelSlide g_slide;
 PanelSlide& Slide() { return g_slide; }
+// The store is the window thread's: start-up, the menu's presets, shut-down.
+RegistrySettingsStore g_store;
+Presets g_presets{g_settings, g_app, g_store, g_engine};
+Presets& StoredPresets() { return g_presets; }
 
 // The capture device's handler: runs on its notification thread.
 void OnCaptureBlock(WAVEHDR* header, uint32_t bufferBytes) {
@@ -208,7 +215,7 @@ struct Accelerators {
     cursors.hand = LoadCursorA(nullptr, IDC_HAND);
     cursors.sizeWe = LoadCursorA(nullptr, IDC_SIZEWE);
     cursors.sizeAll = LoadCursorA(nullptr, IDC_SIZEALL);
-    std::array<ACCEL, 7> keys{{
+    std::array<ACCEL, 7 + kMenuPresets> keys{{
         {FVIRTKEY, VK_RETURN, kSaveTakeCommand},
         {FVIRTKEY, VK_ADD, kPeakUpCommand},
         {FVIRTKEY, VK_SUBTRACT, kPeakDownCommand},
@@ -219,6 +226,10 @@ struct Accelerators {
         // focus cannot keep Escape from ending the program.
         {FVIRTKEY, VK_ESCAPE, kCloseCommand},
     }};
+    // Ctrl+1 ... Ctrl+9: the numbered presets.
+    for (int32_t n = 1; n <= kMenuPresets; ++n) {
+      keys[size_t(6 + n)] = {FVIRTKEY | FCONTROL, WORD('0' + n), WORD(kPresetCommand + n)};
+    }
     table = CreateAcceleratorTableA(keys.data(), int(keys.size()));
   }
   void Release() {
@@ -238,6 +249,9 @@ bool PumpOneMessage(HACCEL accelerators) {
     return true;
   }
   const bool quit = msg.message == WM_QUIT;
+  if (g_windows.TakeMenuKey(msg)) {
+    return true;
+  }
   if (TranslateAcceleratorA(g_windows.MainWindow(), accelerators, &msg) == 0) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
@@ -306,8 +320,8 @@ class WindowsShell final : public ShellSteps {
   void FreeTakeRing() override { g_engine.FreeRing(); }
   void LoadCursorsAndKeys() override { accelerators_.Load(instance_); }
   void ReleaseCursorsAndKeys() override { accelerators_.Release(); }
-  void LoadSettings() override { presets_.LoadSettingsAtStartup(); }
-  void SaveSettings() override { presets_.SaveSettingsAtShutdown(); }
+  void LoadSettings() override { g_presets.LoadSettingsAtStartup(); }
+  void SaveSettings() override { g_presets.SaveSettingsAtShutdown(); }
   bool BuildWindows() override {
     return g_windows.Build(instance_, accelerators_.cursors,
                            [this] { PumpOneMessage(accelerators_.table); });
@@ -355,8 +369,6 @@ class WindowsShell final : public ShellSteps {
   WinKeyboardPort keyboard_;
   std::unique_ptr<LockLights> lights_;
   Accelerators accelerators_;
-  RegistrySettingsStore store_;
-  Presets presets_{g_settings, g_app, store_, g_engine};
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "settings/presets.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -206,6 +207,35 @@ void Presets::SaveSettingsAtShutdown() {
   } else {
     SavePreset(kDefaultPresetName);
   }
+}
+
+int32_t Presets::SaveAsNewPreset() {
+  if (app_.NumSettings < 0 || app_.NumSettings >= kLastNumberedPreset) {
+    return 0;
+  }
+  const int32_t n = app_.NumSettings + 1;
+  if (!SavePreset(NumberedPresetName(n).c_str())) {
+    return 0;
+  }
+  app_.NumSettings = n;
+  app_.CurSetting = n;
+  SaveAppSettings();
+  return n;
+}
+
+bool Presets::SwitchToPreset(int32_t n) {
+  const int32_t offered = std::min(app_.NumSettings, kLastNumberedPreset);
+  if (n < 1 || n > offered) {
+    return false;
+  }
+  // Where shut-down would save them, short of a preset beyond set_9.
+  if (app_.CurSetting >= 1 && app_.CurSetting <= offered) {
+    SaveNumberedPreset(app_.CurSetting);
+  }
+  app_.CurSetting = n;
+  LoadNumberedPreset(n);
+  SaveAppSettings();
+  return true;
 }
 
 }  // namespace mimicore

@@ -24,6 +24,8 @@ namespace mimicore {
 
 inline constexpr const char* kProductKey = "SOFTWARE\\Quorvane\\Mimicore";
 inline constexpr const char* kDefaultPresetName = "def_settings";
+// Numbered presets the program itself makes and switches to: set_1 ... set_9.
+inline constexpr int32_t kLastNumberedPreset = 9;
 
 // Speed as whole hundredths: the nearest integer to speed x 100, halves away
 // from zero; NaN gives 0 and anything beyond int32 saturates.
@@ -31,8 +33,9 @@ int32_t SpeedToHundredths(float speed);
 // The inverse the speed slider uses as well: n x 0.01 in single precision.
 float HundredthsToSpeed(int32_t hundredths);
 
-// Only the window thread may use it; the record's fields are written one by
-// one, so the capture thread should not be running during a load.
+// Only the window thread may use it. The record's fields are written one by
+// one: a block the capture thread handles during a load (a preset switch)
+// may see some fields old and some new, as during a reset.
 class Presets {
  public:
   Presets(EngineSettings& settings, AppSettings& app, SettingsStore& store,
@@ -59,6 +62,18 @@ class Presets {
   // NumSettings is 0 at start-up, or below 1 at shut-down).
   void LoadSettingsAtStartup();
   void SaveSettingsAtShutdown();
+
+  // The current settings become a new numbered preset, set_N with
+  // N = NumSettings + 1, which is made current; it and the application
+  // values are written at once. Only while NumSettings is 0 .. 8 (presets
+  // 1 .. 9), else 0 and nothing written; otherwise N.
+  int32_t SaveAsNewPreset();
+  // Switches to preset n, for 1 <= n <= min(NumSettings, 9): the current
+  // settings are first saved into the current preset, as shut-down would
+  // (not when CurSetting is outside 1 .. min(NumSettings, 9)), then n is
+  // loaded, applied, made current and the application values written.
+  // False, nothing touched, for any other n.
+  bool SwitchToPreset(int32_t n);
 
   [[nodiscard]] static std::string PresetKeyPath(const char* name);
   [[nodiscard]] static std::string NumberedPresetName(int32_t n);

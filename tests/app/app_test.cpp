@@ -4,8 +4,12 @@
 #include <iterator>
 
 #include <array>
+#include <cctype>
 #include <climits>
+#include <functional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -14,6 +18,7 @@
 #include "app/manual_path.h"
 #include "app/startup.h"
 #include "settings/engine_settings.h"
+#include "ui/windows/context_menu.h"
 #include "ui/windows/level_keys.h"
 #include "ui/windows/window_placement.h"
 
@@ -123,6 +128,71 @@ TEST(WindowPlacement, StoredPositionKeptOnlyWhereAGripOfTheShapeIsOnOneScreen) {
   for (const WindowOrigin& g : grips) {
     ASSERT_TRUE(g.x + 40 <= close.left || close.right <= g.x || g.y + 40 <= close.top ||
                 close.bottom <= g.y);
+  }
+}
+
+// The right-click menu: order, access keys unique in every menu, checks and greying from the state,
+// every item's command decoding to what the item offers.
+TEST(ContextMenu, OffersWhatTheStateAllowsWithUniqueAccessKeysAndDecodableCommands) {
+  const std::string longName(40, 'x');
+  MenuState state{3, 2, true, false, true, {{"Mic & Co", longName}, "Mic & Co"}, {{"A"}, "gone"}};
+  const std::vector<MenuEntry> menu = BuildContextMenu(state);
+  std::vector<std::string> top;
+  for (const MenuEntry& e : menu) {
+    top.push_back(e.text + (e.checked ? "*" : ""));
+  }
+  EXPECT_EQ(top,
+            (std::vector<std::string>{"&Presets", "&Voices", "", "&Reverse*", "Echo &guard",
+                                      "Pre-ro&ll*", "", "&Microphone", "Spea&ker", "",
+                                      "&Save last take...\tEnter", "Man&ual\tF1", "E&xit\tEsc"}));
+  std::set<uint32_t> ids;
+  const std::function<void(const std::vector<MenuEntry>&)> walk = [&](const auto& items) {
+    std::set<char> keys;
+    for (const MenuEntry& e : items) {
+      for (size_t i = 0; i + 1 < e.text.size(); ++i) {
+        if (e.text[i] == '&' && e.text[i + 1] != '&') {
+          EXPECT_TRUE(keys.insert(char(std::tolower(e.text[i + 1]))).second) << e.text;
+        } else if (e.text[i] == '&') {
+          ++i;
+        }
+      }
+      if (e.id != 0) {
+        EXPECT_TRUE(ids.insert(e.id).second) << e.text;
+        EXPECT_EQ(MenuCommandId(DecodeMenuCommand(e.id)), e.id) << e.text;
+      }
+      walk(e.items);
+    }
+  };
+  walk(menu);
+  for (const uint32_t unknown : {0U, 0x100U, 0x10AU, 0x127U, 0x133U, 0x403U, 0xFFFFFFFFU}) {
+    EXPECT_EQ(DecodeMenuCommand(unknown).kind, MenuChoice::kNone) << unknown;
+  }
+  const auto& mics = menu[7].items;
+  ASSERT_EQ(mics.size(), 3U);
+  EXPECT_EQ(std::tuple(mics[0].checked, mics[1].text, mics[1].checked, mics[2].text),
+            std::tuple(false, std::string("Mic && Co"), true, std::string(31, 'x')));
+  EXPECT_TRUE(menu[8].items[0].checked) << "a device in use that is not listed: the default";
+  EXPECT_EQ(DecodeMenuCommand(mics[2].id).index, 2);
+
+  const struct {
+    int32_t num, cur;
+    size_t presets;
+    int32_t checked;  // 0: none
+    bool canSave;
+  } cases[] = {{0, 1, 0, 0, true},          {3, 2, 3, 2, true},         {8, 9, 8, 0, true},
+               {9, 9, 9, 9, false},         {12, 12, 9, 0, false},      {-4, 1, 0, 0, false},
+               {INT32_MIN, 0, 0, 0, false}, {INT32_MAX, 1, 9, 1, false}};
+  for (const auto& c : cases) {
+    state.numSettings = c.num;
+    state.curSetting = c.cur;
+    const std::vector<MenuEntry> presets = BuildContextMenu(state)[0].items;
+    ASSERT_EQ(presets.size(), c.presets + (c.presets > 0 ? 2 : 1)) << c.num;
+    for (size_t n = 1; n <= c.presets; ++n) {
+      EXPECT_EQ(presets[n - 1].text, "Preset &" + std::to_string(n));
+      EXPECT_EQ(presets[n - 1].checked, int32_t(n) == c.checked) << c.num << " " << n;
+      EXPECT_EQ(DecodeMenuCommand(presets[n - 1].id).index, int32_t(n));
+    }
+    EXPECT_EQ(presets.back().enabled, c.canSave) << c.num;
   }
 }
 

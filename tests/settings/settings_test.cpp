@@ -11,6 +11,7 @@
 #include "../engine/engine_harness.h"
 #include "settings/memory_settings_store.h"
 #include "settings/presets.h"
+#include "settings/voices.h"
 
 namespace mimicore {
 namespace {
@@ -164,6 +165,75 @@ TEST(Presets, StartupAndShutdownChooseThePresetFromNumAndCurSetting) {
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(Stored(store, kProduct + "\\" + names[i], "Bpf") == Le(4321), i == c.savesTo) << i;
     }
+  }
+}
+
+// The menu's presets: a new one is the next number, made current at once; a switch keeps the
+// current one's changes; no stored count reaches past set_9 or wraps.
+TEST(Presets, SaveAsNewAndSwitchKeepTheWorkingCopyModelWithinOneToNine) {
+  MemorySettingsStore store;
+  Session run(store);
+  run.presets.LoadSettingsAtStartup();
+  run.settings.Speed = 0.7F;
+  ASSERT_EQ(run.presets.SaveAsNewPreset(), 1);
+  run.settings.Speed = 1.5F;
+  ASSERT_EQ(run.presets.SaveAsNewPreset(), 2);
+  for (int n = 1; n <= 2; ++n) {
+    const std::string set = kProduct + "\\set_" + std::to_string(n);
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_EQ(Stored(store, set, kNames[i]).size(), 4U) << set << " " << kNames[i];
+    }
+  }
+  EXPECT_EQ(Stored(store, kProduct, "NumSettings"), Le(2));
+  EXPECT_EQ(Stored(store, kProduct, "CurSetting"), Le(2)) << "written at once";
+  run.settings.Speed = 2.0F;  // changed on preset 2, then preset 1
+  const int calls = run.controls.calls;
+  ASSERT_TRUE(run.presets.SwitchToPreset(1));
+  EXPECT_EQ(run.settings.Speed.load(), HundredthsToSpeed(70));
+  EXPECT_GT(run.controls.calls, calls) << "the controls follow";
+  EXPECT_EQ(Stored(store, kProduct + "\\set_2", "Speed"), Le(200));
+  EXPECT_EQ(Stored(store, kProduct, "CurSetting"), Le(1));
+  Session next(store);
+  next.presets.LoadSettingsAtStartup();
+  EXPECT_EQ(next.settings.Speed.load(), HundredthsToSpeed(70)) << "the next start";
+
+  const struct {
+    int32_t num, cur, switchTo;
+    bool switches;
+    int32_t made;  // by Save as new preset; 0: none
+  } cases[] = {{-1, 1, 1, false, 0},       {0, 0, 1, false, 1},        {8, 8, 8, true, 9},
+               {9, 9, 9, true, 0},         {9, 3, 10, false, 0},       {12, 12, 9, true, 0},
+               {INT32_MAX, 2, 9, true, 0}, {INT32_MIN, 1, 1, false, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "NumSettings " << c.num << " CurSetting " << c.cur);
+    MemorySettingsStore hostile;
+    Session h(hostile);
+    h.app.NumSettings = c.num;
+    h.app.CurSetting = c.cur;
+    EXPECT_EQ(h.presets.SwitchToPreset(c.switchTo), c.switches);
+    EXPECT_EQ(h.presets.SaveAsNewPreset(), c.made);
+    for (int n : {0, 10, 12, -1}) {
+      EXPECT_FALSE(hostile.HasKey(kProduct + "\\set_" + std::to_string(n))) << n;
+    }
+  }
+}
+
+// A voice sets its six effect fields, every one it does not name to Plain's, never a level.
+TEST(Voices, EachSetsTheSixEffectFieldsAndNeverTheLevels) {
+  const EngineSettingsValues levels{5000, 23, 900, 1.7F, 1, 33, 0.9F, 3000, 1, 777};
+  const std::array<EngineSettingsValues, 7> want{{
+      {5000, 23, 900, 2.0F, 0, 150, 0.4F, 0, 0, 777},
+      {5000, 23, 900, 0.6F, 0, 150, 0.4F, 0, 0, 777},
+      {5000, 23, 900, 1.0F, 0, 150, 0.4F, 1520, 0, 777},
+      {5000, 23, 900, 1.0F, 1, 150, 0.6F, 0, 0, 777},
+      {5000, 23, 900, 1.0F, 1, 6, 0.8F, 0, 0, 777},
+      {5000, 23, 900, 1.0F, 0, 150, 0.4F, 0, 1, 777},
+      {5000, 23, 900, 1.0F, 0, 150, 0.4F, 0, 0, 777},
+  }};
+  for (size_t v = 0; v < kVoices.size(); ++v) {
+    EngineSettings s(levels);
+    ApplyVoice(kVoices[v], s);
+    EXPECT_EQ(s.Load(), want[v]) << kVoices[v].statusName;
   }
 }
 

@@ -321,6 +321,8 @@ struct Program : SettingsApplier, WindowActions {
   void TogglePanel() override {}
   void SaveLastTake(HWND) override {}
   void OpenManual(HWND) override {}
+  int32_t SaveAsNewPreset() override { return 0; }
+  bool SwitchToPreset(int32_t) override { return false; }
   DeviceList CaptureDevices() override { return {}; }
   DeviceList PlaybackDevices() override { return {}; }
   void ChooseCaptureDevice(const std::string&) override {}

@@ -132,6 +132,15 @@ bool ControlList::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   return claimed;
 }
 
+bool ControlList::Covers(int32_t x, int32_t y) const {
+  for (int32_t i = 0; i < count_; ++i) {
+    if (items_[i]->HitTest(x, y)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool BitmapSize(HBITMAP bitmap, SIZE* size) {
   BITMAP info{};
   if (bitmap == nullptr || GetObjectType(bitmap) != OBJ_BITMAP ||

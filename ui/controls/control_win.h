@@ -144,6 +144,8 @@ class ControlList {
   // WM_PAINT goes to every control. The count is read once, before the
   // first control sees the message.
   bool Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Whether any control's shape holds the client point (x, y).
+  [[nodiscard]] bool Covers(int32_t x, int32_t y) const;
 
  private:
   std::unique_ptr<Control*[]> items_;

@@ -138,7 +138,9 @@ std::vector<MenuEntry> BuildContextMenu(const MenuState& s) {
     presets.push_back(
         Item("Preset &" + std::to_string(n), {MenuChoice::kPreset, n}, n == s.curSetting));
   }
-  presets.push_back({});
+  if (!presets.empty()) {
+    presets.push_back({});
+  }
   presets.push_back(Item("Save as &new preset", {MenuChoice::kSaveNewPreset, 0}, false,
                          CanSaveNewPreset(s.numSettings)));
 

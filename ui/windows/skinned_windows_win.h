@@ -53,6 +53,8 @@ inline constexpr WORD kScaleDownCommand = 5;
 inline constexpr WORD kManualCommand = 7;
 // Escape, wherever the focus is: what the close button does.
 inline constexpr WORD kCloseCommand = 8;
+// Ctrl+1 ... Ctrl+9: kPresetCommand + the preset's number.
+inline constexpr WORD kPresetCommand = 10;
 
 struct ProgramCursors {
   HCURSOR own = nullptr;
@@ -75,6 +77,9 @@ class WindowActions {
   virtual void TogglePanel() = 0;
   virtual void SaveLastTake(HWND owner) = 0;
   virtual void OpenManual(HWND owner) = 0;
+  // The menu's presets; see Presets::SaveAsNewPreset and SwitchToPreset.
+  virtual int32_t SaveAsNewPreset() = 0;
+  virtual bool SwitchToPreset(int32_t n) = 0;
   // The devices the platform lists now, and the one in use, for the menu.
   virtual DeviceList CaptureDevices() = 0;
   virtual DeviceList PlaybackDevices() = 0;
@@ -127,6 +132,12 @@ class SkinnedWindows final : public ControlsView {
   // ControlsView: any thread.
   void ShowSettings(const ControlPositions& positions) override;
 
+  // The main loop, before anything else sees a message: F10 and the menu
+  // keys are the program's own, whichever window or control has the focus,
+  // so that no default menu mode starts (plain F10 does nothing, Shift+F10
+  // and the context-menu key open the menu). True when it took |msg|.
+  bool TakeMenuKey(const MSG& msg);
+
  private:
   static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -145,6 +156,13 @@ class SkinnedWindows final : public ControlsView {
   // |slider| is the WM_HSCROLL's lParam: the slider's window.
   void OnSlider(LPARAM slider);
   void OnEchoSwitch();
+  // The right-click menu at |at| (screen), or by the keyboard when null.
+  void OpenMenu(const POINT* at);
+  void OnMenuChoice(const MenuChoice& choice, const MenuState& state);
+  void SwitchPreset(int32_t n);
+  // Whether a right-click at |at| (screen) fell on a control, which keeps
+  // it for itself.
+  bool OnControl(bool isMain, HWND window, POINT at) const;
   bool BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                   const std::function<void()>& pump);
   bool Fail(const char* what);

@@ -1,6 +1,7 @@
 #include "ui/windows/skinned_windows_win.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <algorithm>
 
@@ -152,6 +153,24 @@ LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wPa
         self->OnKnobChanged(wParam);
       }
       break;
+    case WM_CONTEXTMENU: {
+      // The program's own menu in place of any default one; a click on a
+      // control (a slider, the switch, a drawn button) is the control's.
+      const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      if (lParam == -1) {
+        self->OpenMenu(nullptr);
+      } else if (wParam == reinterpret_cast<WPARAM>(window) &&
+                 !self->OnControl(isMain, window, at)) {
+        self->OpenMenu(&at);
+      }
+      return 0;
+    }
+    case WM_SYSCOMMAND:
+      // Alt or F10 would start a menu mode the windows have no bar for.
+      if ((wParam & 0xFFF0U) == SC_KEYMENU) {
+        return 0;
+      }
+      break;
     default:
       break;
   }
@@ -211,6 +230,17 @@ void SkinnedWindows::OnCommand(WPARAM wParam) {
     }
     case kCloseCommand:
       Close();
+      break;
+    case kPresetCommand + 1:
+    case kPresetCommand + 2:
+    case kPresetCommand + 3:
+    case kPresetCommand + 4:
+    case kPresetCommand + 5:
+    case kPresetCommand + 6:
+    case kPresetCommand + 7:
+    case kPresetCommand + 8:
+    case kPresetCommand + 9:
+      SwitchPreset(LOWORD(wParam) - kPresetCommand);
       break;
     case kManualCommand:
       links_.actions.OpenManual(parts_->main.Window());
