@@ -455,6 +455,8 @@ TEST(SkinnedWindows, LostReleasesEndDragsAndCancelPressesAndEscapeClosesLikeTheB
   SendMessageA(main, WM_COMMAND, MAKEWPARAM(kCloseCommand, 1), 0);
   EXPECT_TRUE(QuitPosted());
   EXPECT_EQ(p.cancels, 2) << "Escape cancels a calibration as the button does";
+  SendMessageA(main, WM_COMMAND, MAKEWPARAM(kPresetCommand + 1, 1), 0);
+  EXPECT_EQ(p.cancels, 3) << "Ctrl+1 cancels a calibration before the preset loads";
   EXPECT_STREQ(p.status.Read().title, "SHUTTING DOWN");
   // Only the slider that moved writes: a stored threshold beyond its slider stays.
   auto& in = *p.windows.Inside();
