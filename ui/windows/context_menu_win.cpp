@@ -2,7 +2,9 @@
 // popup menu, and what its items do.
 #include <windows.h>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "settings/voices.h"
@@ -70,6 +72,19 @@ bool SkinnedWindows::TakeMenuKey(const MSG& msg) {
     OpenMenu(nullptr);
   }
   return true;
+}
+
+std::optional<LRESULT> SkinnedWindows::MenuCharChoice(WORD letter, HMENU menu) {
+  const int count = menu != nullptr ? GetMenuItemCount(menu) : -1;
+  for (int i = 0; i < count; ++i) {
+    std::array<char, 64> text{};
+    if (GetMenuStringA(menu, UINT(i), text.data(), int(text.size()), MF_BYPOSITION) > 0 &&
+        CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(uint8_t(text[0])))) ==
+            CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(letter & 0xFFU)))) {
+      return MAKELRESULT(i, MNC_EXECUTE);
+    }
+  }
+  return std::nullopt;
 }
 
 bool SkinnedWindows::OnControl(bool isMain, HWND window, POINT at) const {

@@ -163,6 +163,9 @@ class SkinnedWindows final : public ControlsView {
   // Whether a right-click at |at| (screen) fell on a control, which keeps
   // it for itself.
   bool OnControl(bool isMain, HWND window, POINT at) const;
+  // A letter typed in the menu that no access key takes: the first item
+  // whose text begins with it (a device's name has no access key).
+  static std::optional<LRESULT> MenuCharChoice(WORD letter, HMENU menu);
   bool BuildSteps(HINSTANCE instance, const ProgramCursors& cursors,
                   const std::function<void()>& pump);
   bool Fail(const char* what);

@@ -165,6 +165,11 @@ LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wPa
       }
       return 0;
     }
+    case WM_MENUCHAR:
+      if (const auto result = MenuCharChoice(LOWORD(wParam), reinterpret_cast<HMENU>(lParam))) {
+        return *result;
+      }
+      break;
     case WM_SYSCOMMAND:
       // Alt or F10 would start a menu mode the windows have no bar for.
       if ((wParam & 0xFFF0U) == SC_KEYMENU) {
