@@ -564,7 +564,7 @@ TEST(Shell, LockLightsSeeACapsLockToggleThatAnotherThreadsWindowReceived) {
   EXPECT_NE(LockLights::IsLit(after, kVkCapsLock), LockLights::IsLit(before, kVkCapsLock));
 }
 
-TEST(Registry, ValuesComeBackAsWrittenAndOnlyAsFourBytes) {
+TEST(Registry, ValuesComeBackAsWrittenAsFourBytesOrBoundedStrings) {
   constexpr const char* kKey = "SOFTWARE\\Quorvane\\MimicoreTest";
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
   RegistrySettingsStore store;
