@@ -3,11 +3,15 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/device_choice.h"
 #include "app/device_watchdog.h"
 #include "app/lock_lights.h"
 #include "app/lock_lights_win.h"
@@ -22,6 +26,7 @@
 #include "core/status_display.h"
 #include "engine/voice_engine.h"
 #include "resources/resource_ids.h"
+#include "settings/device_names.h"
 #include "settings/engine_settings.h"
 #include "settings/presets.h"
 #include "settings/registry_store_win.h"
@@ -53,6 +58,13 @@ FrameHandOver g_frames;
 // The program's folder with its trailing backslash (the manual lives below
 // it); empty when it could not be read.
 std::array<char, MAX_PATH> g_moduleDirectory{};
+RegistrySettingsStore g_store;
+// The devices the user chose; window thread only.
+DeviceChoice g_captureChoice(DeviceKind::kCapture);
+DeviceChoice g_playbackChoice(DeviceKind::kPlayback);
+
+DeviceList MenuDevices(DeviceKind kind);
+void ChooseDevice(DeviceKind kind, const std::string& name);
 
 // What the windows' buttons and keys do outside the windows.
 class ShellActions final : public WindowActions {
@@ -79,10 +91,14 @@ class ShellActions final : public WindowActions {
   }
   int32_t SaveAsNewPreset() override { return StoredPresets().SaveAsNewPreset(); }
   bool SwitchToPreset(int32_t n) override { return StoredPresets().SwitchToPreset(n); }
-  DeviceList CaptureDevices() override { return {}; }
-  DeviceList PlaybackDevices() override { return {}; }
-  void ChooseCaptureDevice(const std::string& /*name*/) override {}
-  void ChoosePlaybackDevice(const std::string& /*name*/) override {}
+  DeviceList CaptureDevices() override { return MenuDevices(DeviceKind::kCapture); }
+  DeviceList PlaybackDevices() override { return MenuDevices(DeviceKind::kPlayback); }
+  void ChooseCaptureDevice(const std::string& name) override {
+    ChooseDevice(DeviceKind::kCapture, name);
+  }
+  void ChoosePlaybackDevice(const std::string& name) override {
+    ChooseDevice(DeviceKind::kPlayback, name);
+  }
 };
 ShellActions g_actions;
 SkinnedWindows g_windows(WindowLinks{g_settings, g_app, Engine(), g_frames, g_status, g_actions});
@@ -93,8 +109,8 @@ VoiceEngine g_engine(g_settings, g_status, g_clock, &g_playbackSink, &g_frames, 
 VoiceEngine& Engine() { return g_engine; }
 PanelSlide g_slide;
 PanelSlide& Slide() { return g_slide; }
-// The store is the window thread's: start-up, the menu's presets, shut-down.
-RegistrySettingsStore g_store;
+// The store (above) is the window thread's: start-up, the menu's presets
+// and devices, shut-down.
 Presets g_presets{g_settings, g_app, g_store, g_engine};
 Presets& StoredPresets() { return g_presets; }
 
@@ -103,12 +119,47 @@ void OnCaptureBlock(WAVEHDR* header, uint32_t bufferBytes) {
   g_engine.OnCaptureBlock(reinterpret_cast<int16_t*>(header->lpData), bufferBytes);
 }
 
+// More than any menu offers; a driver reporting more is not believed.
+constexpr UINT kMostDevices = 255;
+
+// The platform's device names by device number, asked afresh each time:
+// devices come and go, and their numbers with them. A device whose name
+// cannot be read keeps its place with an empty name, which nobody chooses.
+std::vector<std::string> ListedDevices(DeviceKind kind) {
+  const bool capture = kind == DeviceKind::kCapture;
+  const UINT count = std::min(capture ? waveInGetNumDevs() : waveOutGetNumDevs(), kMostDevices);
+  std::vector<std::string> names(count);
+  for (UINT id = 0; id < count; ++id) {
+    // Both hold the name in a fixed array that a driver may fill to the end.
+    WAVEINCAPSA in{};
+    WAVEOUTCAPSA out{};
+    const bool named = capture ? waveInGetDevCapsA(id, &in, sizeof in) == MMSYSERR_NOERROR
+                               : waveOutGetDevCapsA(id, &out, sizeof out) == MMSYSERR_NOERROR;
+    const char* name = capture ? in.szPname : out.szPname;
+    if (named) {
+      names[id].assign(name, strnlen(name, sizeof in.szPname));
+    }
+  }
+  return names;
+}
+
+UINT PlatformDevice(int32_t id) { return id == kDefaultDevice ? WAVE_MAPPER : UINT(id); }
+
 bool OpenPlaybackDevice() {
-  return g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr);
+  return g_playbackChoice.Open(ListedDevices(DeviceKind::kPlayback), [](int32_t id) {
+    return g_playback.Open(16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes, nullptr,
+                           PlatformDevice(id));
+  });
 }
 bool OpenCaptureDevice() {
-  return g_capture.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes,
-                        OnCaptureBlock);
+  return g_captureChoice.Open(ListedDevices(DeviceKind::kCapture), [](int32_t id) {
+    return g_capture.Open(nullptr, 16, 1, kSampleRate, kBuffersPerDevice, kBlockBytes,
+                          OnCaptureBlock, PlatformDevice(id));
+  });
+}
+
+void ShowDeviceStatus(const DeviceStatusText& text) {
+  g_status.ShowStatus(text.title.c_str(), "%s", text.value.c_str());
 }
 
 // Lost devices: the window thread looks at them every kDeviceLookEveryMs
@@ -156,11 +207,99 @@ void KeepDisplayAlive() {
   g_engine.OnCaptureBlock(silence.data(), kBlockBytes);
 }
 
+// A device the user chose (or that came back) takes the place of the one in
+// use in the same bounded steps: the capture device first, since its thread
+// writes to the playback device, which is changed only once that thread has
+// ended. What is not closed after one step is stepped again on the next
+// look; the watchdog waits meanwhile.
+struct DeviceSwitch {
+  bool capture = false;
+  bool playback = false;
+  // Whose outcome the display shows once done.
+  bool announceCapture = false;
+  bool announcePlayback = false;
+  [[nodiscard]] bool Pending() const { return capture || playback; }
+};
+DeviceSwitch g_switch;
+
+void SwitchStep() {
+  if (!g_switch.Pending()) {
+    return;
+  }
+  // Devices given up on are opened again both.
+  const bool both = g_switch.playback || g_watchdog.Lost() != LostDevice::kNone;
+  bool closed = g_capture.CloseWithoutDraining();
+  if (g_capture.HandlerMayRun()) {
+    return;
+  }
+  if (both) {
+    closed = g_playback.CloseWithoutDraining() && closed;
+  }
+  if (!closed) {
+    return;
+  }
+  const DeviceSwitch done = g_switch;
+  g_switch = DeviceSwitch{};
+  const bool running = (!both || OpenPlaybackDevice()) && OpenCaptureDevice() && g_capture.Start();
+  if (!running) {
+    DropDevices();  // the watchdog takes them for lost and tries again
+  }
+  g_watchdog.Reopened(GetTickCount(), CurrentCounts(), running);
+  if (done.announcePlayback) {
+    ShowDeviceStatus(g_playbackChoice.Status());
+  } else if (done.announceCapture) {
+    ShowDeviceStatus(g_captureChoice.Status());
+  }
+}
+
+void ChooseDevice(DeviceKind kind, const std::string& name) {
+  const bool capture = kind == DeviceKind::kCapture;
+  (capture ? g_captureChoice : g_playbackChoice).Choose(name);
+  SaveDeviceName(g_store, capture ? kCaptureDeviceValue : kPlaybackDeviceValue, name);
+  (capture ? g_switch.capture : g_switch.playback) = true;
+  (capture ? g_switch.announceCapture : g_switch.announcePlayback) = true;
+  SwitchStep();
+}
+
+DeviceList MenuDevices(DeviceKind kind) {
+  const DeviceChoice& choice = kind == DeviceKind::kCapture ? g_captureChoice : g_playbackChoice;
+  return choice.MenuList(ListedDevices(kind));
+}
+
+// A chosen device that was missing is taken up again once it is listed.
+void TakeBackChosenDevices(uint32_t nowMs) {
+  static uint32_t lastLook = 0;
+  if (nowMs - lastLook < kDeviceRetryEveryMs) {
+    return;
+  }
+  lastLook = nowMs;
+  if (g_captureChoice.FellBack() && g_captureChoice.CameBack(ListedDevices(DeviceKind::kCapture))) {
+    g_switch.capture = g_switch.announceCapture = true;
+  }
+  if (g_playbackChoice.FellBack() &&
+      g_playbackChoice.CameBack(ListedDevices(DeviceKind::kPlayback))) {
+    g_switch.playback = g_switch.announcePlayback = true;
+  }
+}
+
 void LookAtDevices() {
+  if (!g_switch.Pending() && g_watchdog.Lost() == LostDevice::kNone) {
+    TakeBackChosenDevices(GetTickCount());
+  }
+  if (g_switch.Pending()) {
+    SwitchStep();
+    if (g_switch.Pending()) {
+      return;
+    }
+  }
   switch (g_watchdog.Look(GetTickCount(), CurrentCounts())) {
     case DeviceWatchdog::Action::kReopen: {
       const bool running = ReopenDevices();
       g_watchdog.Reopened(GetTickCount(), CurrentCounts(), running);
+      DeviceStatusText text;
+      if (running && FallbackDeviceStatus(g_captureChoice, g_playbackChoice, text)) {
+        ShowDeviceStatus(text);  // back, but not the chosen device
+      }
       break;
     }
     case DeviceWatchdog::Action::kGiveUp:
@@ -320,7 +459,11 @@ class WindowsShell final : public ShellSteps {
   void FreeTakeRing() override { g_engine.FreeRing(); }
   void LoadCursorsAndKeys() override { accelerators_.Load(instance_); }
   void ReleaseCursorsAndKeys() override { accelerators_.Release(); }
-  void LoadSettings() override { g_presets.LoadSettingsAtStartup(); }
+  void LoadSettings() override {
+    g_presets.LoadSettingsAtStartup();
+    g_captureChoice.Choose(LoadDeviceName(g_store, kCaptureDeviceValue));
+    g_playbackChoice.Choose(LoadDeviceName(g_store, kPlaybackDeviceValue));
+  }
   void SaveSettings() override { g_presets.SaveSettingsAtShutdown(); }
   bool BuildWindows() override {
     return g_windows.Build(instance_, accelerators_.cursors,
@@ -335,6 +478,10 @@ class WindowsShell final : public ShellSteps {
   // not letting the queue fill.
   void CloseCapture() override { g_capture.CloseDiscarding(); }
   void RunMainLoop() override {
+    DeviceStatusText text;
+    if (FallbackDeviceStatus(g_captureChoice, g_playbackChoice, text)) {
+      ShowDeviceStatus(text);
+    }
     g_watchdog.Restart(GetTickCount(), CurrentCounts());
     const UINT_PTR lookTimer = SetTimer(nullptr, 0, kDeviceLookEveryMs, &OnLookTimer);
     bool running = true;

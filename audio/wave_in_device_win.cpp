@@ -10,7 +10,7 @@ WaveInDevice::~WaveInDevice() { Close(); }
 
 bool WaveInDevice::Open(const char* fileName, uint16_t bitsPerSample, uint16_t channels,
                         uint32_t samplesPerSecond, int32_t bufferCount, uint32_t bufferSize,
-                        BlockHandler handler) {
+                        BlockHandler handler, UINT deviceId) {
   if (!CloseWithoutDraining()) {
     return false;  // the platform still holds the old buffers
   }
@@ -26,7 +26,7 @@ bool WaveInDevice::Open(const char* fileName, uint16_t bitsPerSample, uint16_t c
     fileBytes_ = 0;
   }
   if (!ring_.Open(bitsPerSample, channels, samplesPerSecond, bufferCount, bufferSize,
-                  &WaveInDevice::OnReturned, this)) {
+                  &WaveInDevice::OnReturned, this, deviceId)) {
     return false;
   }
   isOpen_ = true;

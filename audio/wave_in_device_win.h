@@ -29,13 +29,12 @@ class WaveInDevice {
   WaveInDevice& operator=(const WaveInDevice&) = delete;
 
   // Allocates |bufferCount| buffers of |bufferSize| bytes and opens the
-  // default input in the given PCM format. |fileName| (may be null) receives
-  // everything recorded as a WAV file; |handler| may be null. Anything the
-  // device still holds is closed first. On false, what was allocated or
-  // opened stays until Close.
+  // input |deviceId| (WAVE_MAPPER: the default one) in the given PCM format. |fileName| (may be
+  // null) receives everything recorded as a WAV file; |handler| may be null. Anything the device
+  // still holds is closed first. On false, what was allocated or opened stays until Close.
   bool Open(const char* fileName, uint16_t bitsPerSample, uint16_t channels,
             uint32_t samplesPerSecond, int32_t bufferCount, uint32_t bufferSize,
-            BlockHandler handler);
+            BlockHandler handler, UINT deviceId = WAVE_MAPPER);
   // Queues every buffer and starts recording. False when the device is not
   // open, already running, the platform takes none of the buffers or
   // refuses to start.

@@ -7,13 +7,14 @@ namespace mimicore {
 WaveOutDevice::~WaveOutDevice() { Close(); }
 
 bool WaveOutDevice::Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
-                         int32_t bufferCount, uint32_t bufferSize, DoneHandler doneHandler) {
+                         int32_t bufferCount, uint32_t bufferSize, DoneHandler doneHandler,
+                         UINT deviceId) {
   if (!CloseWithoutDraining()) {
     return false;  // the platform still holds the old buffers
   }
   doneHandler_ = doneHandler;
   const bool opened = ring_.Open(bitsPerSample, channels, samplesPerSecond, bufferCount, bufferSize,
-                                 &WaveOutDevice::OnReturned, this);
+                                 &WaveOutDevice::OnReturned, this, deviceId);
   // The cursor survives a Close, but not a smaller ring.
   if (ring_.Count() != 0 && nextBuffer_.load() >= static_cast<uint32_t>(ring_.Count())) {
     nextBuffer_.store(0);

@@ -25,11 +25,12 @@ class WaveOutDevice {
   WaveOutDevice& operator=(const WaveOutDevice&) = delete;
 
   // Allocates |bufferCount| buffers of |bufferSize| bytes and opens the
-  // default output in the given PCM format. |doneHandler| may be null.
-  // Anything the device still holds is closed first. On false, what was
-  // allocated stays until Close.
+  // output |deviceId| (WAVE_MAPPER: the default one) in the given PCM format. |doneHandler| may be
+  // null. Anything the device still holds is closed first. On false, what was allocated stays until
+  // Close.
   bool Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
-            int32_t bufferCount, uint32_t bufferSize, DoneHandler doneHandler);
+            int32_t bufferCount, uint32_t bufferSize, DoneHandler doneHandler,
+            UINT deviceId = WAVE_MAPPER);
   // Copies |count| bytes into the buffers from NextBuffer() on, each at most
   // a buffer's size, and queues them; never waits. One call fills each
   // buffer at most once. A buffer the device has not finished playing is

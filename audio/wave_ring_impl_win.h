@@ -11,7 +11,8 @@ namespace mimicore {
 
 template <typename Calls>
 bool WaveRing<Calls>::Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond,
-                           int32_t count, uint32_t size, TakeBack takeBack, void* owner) {
+                           int32_t count, uint32_t size, TakeBack takeBack, void* owner,
+                           UINT deviceId) {
   if (notifier_.Orphaned() || !CloseStep(kCloseGiveUpMs)) {
     return false;  // an old thread may still read every member, or buffers are still held
   }
@@ -35,7 +36,7 @@ bool WaveRing<Calls>::Open(uint16_t bitsPerSample, uint16_t channels, uint32_t s
     return false;
   }
   Handle handle = nullptr;
-  if (Calls::Open(&handle, WAVE_MAPPER, &format_, reinterpret_cast<DWORD_PTR>(notifier_.Event()), 0,
+  if (Calls::Open(&handle, deviceId, &format_, reinterpret_cast<DWORD_PTR>(notifier_.Event()), 0,
                   CALLBACK_EVENT) != MMSYSERR_NOERROR) {
     return false;
   }

@@ -202,11 +202,12 @@ class WaveRing {
   WaveRing& operator=(const WaveRing&) = delete;
 
   // Fills the format, allocates |count| buffers of |size| bytes and opens the
-  // platform's default device, with |owner| as every header's user value.
+  // platform's device |deviceId| (WAVE_MAPPER: the default one), with
+  // |owner| as every header's user value.
   // On false, what was allocated stays until Close. False at once while an
   // earlier close has not ended.
   bool Open(uint16_t bitsPerSample, uint16_t channels, uint32_t samplesPerSecond, int32_t count,
-            uint32_t size, TakeBack takeBack, void* owner);
+            uint32_t size, TakeBack takeBack, void* owner, UINT deviceId = WAVE_MAPPER);
   // Hands buffer |index| to the platform with its first |length| bytes; false
   // when the platform refuses it, which takes it out of the ring.
   bool Queue(int32_t index, uint32_t length);

@@ -51,6 +51,23 @@ class MemorySettingsStore::Key final : public SettingsKey {
     return true;
   }
 
+  bool PutString(const char* name, std::string_view text) override {
+    if (!writable_ || text.size() > kStoredTextMaxBytes ||
+        text.find('\0') != std::string_view::npos) {
+      return false;
+    }
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    store_.CreateKey(path_)[name] = Value{kStoredTypeString, std::move(bytes)};
+    return true;
+  }
+
+  bool GetString(const char* name, std::string& text) override {
+    const auto v = store_.GetValue(path_, name);
+    return v && v->type == kStoredTypeString &&
+           TextFromStoredString(v->bytes.data(), v->bytes.size(), text);
+  }
+
   void AllowWrites() { writable_ = true; }
 
  private:

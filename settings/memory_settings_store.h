@@ -16,6 +16,7 @@
 namespace mimicore {
 
 // Value types as the registry numbers them.
+inline constexpr uint32_t kStoredTypeString = 1;
 inline constexpr uint32_t kStoredTypeBinary = 3;
 inline constexpr uint32_t kStoredTypeDword = 4;
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 
 namespace mimicore {
 
@@ -37,6 +38,29 @@ class RegistryKey final : public SettingsKey {
     }
     std::copy(std::begin(buffer), std::end(buffer), bytes.begin());
     return true;
+  }
+
+  bool PutString(const char* name, std::string_view text) override {
+    if (text.size() > kStoredTextMaxBytes || text.find('\0') != std::string_view::npos) {
+      return false;
+    }
+    const std::string terminated(text);
+    return RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(terminated.c_str()),
+                          static_cast<DWORD>(terminated.size() + 1)) == ERROR_SUCCESS;
+  }
+
+  bool GetString(const char* name, std::string& text) override {
+    // One byte beyond the longest value taken: a longer one is refused by
+    // the call or by its missing terminator, never cut to fit.
+    std::array<BYTE, kStoredTextMaxBytes + 2> buffer{};
+    DWORD size = kStoredTextMaxBytes + 1;
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(key_, name, nullptr, &type, buffer.data(), &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+      return false;
+    }
+    return TextFromStoredString(buffer.data(), std::min<size_t>(size, kStoredTextMaxBytes + 1),
+                                text);
   }
 
  private:

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <climits>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/device_choice.h"
 #include "app/device_watchdog.h"
 #include "app/lock_lights.h"
 #include "app/manual_path.h"
@@ -235,6 +237,105 @@ TEST(DeviceWatchdog, GivesUpAfterTwoQuietSeconds) {
     EXPECT_EQ(dog.Look(c.at + 1999, later), A::kNone);
     EXPECT_EQ(dog.Look(c.at + 2000, later), c.lost == LostDevice::kNone ? A::kNone : A::kGiveUp);
     EXPECT_EQ(dog.Lost(), c.lost) << c.at;
+  }
+}
+
+// Opens through a platform whose devices |working| open (kDefaultDevice among them);
+// the devices tried, in order, and the display's texts after.
+struct DeviceTrial {
+  DeviceChoice choice;
+  std::vector<int32_t> tried;
+  bool opened;
+  DeviceTrial(DeviceKind kind, const std::string& chosen, const std::vector<std::string>& listed,
+              const std::set<int32_t>& working)
+      : choice(kind) {
+    choice.Choose(chosen);
+    opened = choice.Open(listed, [&](int32_t id) {
+      tried.push_back(id);
+      return working.count(id) != 0;
+    });
+  }
+  [[nodiscard]] std::string Shown() const {
+    const DeviceStatusText t = choice.Status();
+    return t.title + "|" + t.value;
+  }
+};
+
+// Names as the platform gives them (at most 31 characters), exact; the number is the listing's.
+TEST(DeviceChoice, OpensTheChosenNameWhereListedElseTheDefaultAndSaysWhich) {
+  using O = DeviceChoice::Outcome;
+  const DeviceKind in = DeviceKind::kCapture, out = DeviceKind::kPlayback;
+  const std::string longName = "Speakers (High Definition Audi";  // 30: cut to 14 when shown
+  const std::vector<std::string> listed = {"", "Mic & Line", longName, longName, "USB"};
+  const std::set<int32_t> all = {kDefaultDevice, 0, 1, 2, 3, 4}, onlyDefault = {kDefaultDevice};
+  const struct {
+    DeviceKind kind;
+    std::string chosen;
+    std::set<int32_t> working;
+    std::vector<int32_t> tried;
+    O outcome;
+    std::string shown, inUse;
+  } cases[] = {
+      {in, "", all, {kDefaultDevice}, O::kDefault, "MICROPHONE|DEFAULT", ""},
+      {in, "Mic & Line", all, {1}, O::kChosen, "MICROPHONE|Mic & Line", "Mic & Line"},
+      {out, longName, all, {2}, O::kChosen, "SPEAKER|Speakers (High", longName},
+      {out, "usb", all, {kDefaultDevice}, O::kNotFound, "SPEAKER NOT FOUND|DEFAULT", ""},
+      {in, "USB ", all, {kDefaultDevice}, O::kNotFound, "MICROPHONE NOT FOUND|DEFAULT", ""},
+      {in, "USB", onlyDefault, {4, kDefaultDevice}, O::kFailed, "MICROPHONE FAILED|DEFAULT", ""},
+      {out, "USB", {}, {4, kDefaultDevice}, O::kNone, "NO SPEAKER| ", ""},
+      {in, "", {0}, {kDefaultDevice}, O::kNone, "NO MICROPHONE| ", ""},
+  };
+  for (const auto& c : cases) {
+    const DeviceTrial t(c.kind, c.chosen, listed, c.working);
+    EXPECT_EQ(t.tried, c.tried) << c.chosen;
+    EXPECT_EQ(t.choice.LastOutcome(), c.outcome) << c.chosen;
+    EXPECT_EQ(t.opened, c.outcome != O::kNone) << c.chosen;
+    EXPECT_EQ(t.Shown(), c.shown) << c.chosen;
+    const DeviceList menu = t.choice.MenuList(listed);
+    EXPECT_EQ(menu.inUse, c.inUse) << c.chosen;
+    EXPECT_EQ(menu.names, std::vector<std::string>(listed.begin() + 1, listed.end()));
+  }
+}
+
+// Away, back, listed but broken, away and back: the chosen device is tried again only on return.
+TEST(DeviceChoice, AChosenDeviceIsTakenUpAgainWhenItReturnsToTheList) {
+  const std::vector<std::string> none, back = {"Headset"};
+  DeviceTrial t(DeviceKind::kPlayback, "Headset", none, {kDefaultDevice});
+  std::string seen;
+  for (const auto* listed : {&none, &back, &back, &none, &back}) {
+    seen += t.choice.CameBack(*listed) ? '1' : '0';
+  }
+  EXPECT_EQ(seen, "01001");
+  t.choice.Open(back, [](int32_t id) { return id == kDefaultDevice; });
+  seen.clear();
+  for (const auto* listed : {&back, &none, &back}) {
+    seen += t.choice.CameBack(*listed) ? '1' : '0';
+  }
+  EXPECT_EQ(seen, "001") << "a device that would not open is tried again once it went and came";
+  t.choice.Open(back, [](int32_t) { return true; });
+  EXPECT_FALSE(t.choice.CameBack(none) || t.choice.CameBack(back)) << "in use: nothing to do";
+}
+
+TEST(DeviceChoice, StartUpNamesWhatStandsInForAChosenDevice) {
+  const std::vector<std::string> listed = {"Mic", "Out"};
+  const struct {
+    std::string capture, playback;
+    bool shown;
+    std::string title;
+  } cases[] = {{"", "", false, ""},
+               {"Mic", "Out", false, ""},
+               {"Gone", "Out", true, "MICROPHONE NOT FOUND"},
+               {"", "Gone", true, "SPEAKER NOT FOUND"},
+               {"Gone", "Gone", true, "DEVICES NOT FOUND"},
+               {"Gone", "Mic", true, "DEVICES FAILED"}};  // "Mic" will not play
+  for (const auto& c : cases) {
+    const std::set<int32_t> working = {kDefaultDevice, 0};
+    const DeviceTrial capture(DeviceKind::kCapture, c.capture, listed, working);
+    const DeviceTrial playback(DeviceKind::kPlayback, c.playback, listed, {kDefaultDevice, 1});
+    DeviceStatusText text{"untouched", ""};
+    EXPECT_EQ(FallbackDeviceStatus(capture.choice, playback.choice, text), c.shown);
+    EXPECT_EQ(text.title, c.shown ? c.title : "untouched") << c.capture << "/" << c.playback;
+    EXPECT_EQ(text.value, c.shown ? "DEFAULT" : "");
   }
 }
 

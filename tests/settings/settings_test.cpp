@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../engine/engine_harness.h"
+#include "settings/device_names.h"
 #include "settings/memory_settings_store.h"
 #include "settings/presets.h"
 #include "settings/voices.h"
@@ -113,6 +114,62 @@ TEST(HostileStoredValues, OnlyFourBytesOfAWrittenTypeAreTakenAndNothingBreaks) {
       }
     }
   }
+}
+
+// Device names: only a terminated string of at most 255 bytes is taken; a run leaves any as it was.
+TEST(DeviceNames, OnlyBoundedTerminatedStringsAreTakenAndARunWritesNone) {
+  const auto text = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+  const std::string x255(255, 'x');
+  const struct {
+    uint32_t type;
+    Bytes bytes;
+    std::string taken;
+  } cases[] = {{kStoredTypeString, text(std::string("USB Mic\0", 8)), "USB Mic"},
+               {kStoredTypeString, text(std::string("\0", 1)), ""},
+               {kStoredTypeString, text(x255 + '\0'), x255},
+               {kStoredTypeString, text(std::string("ab\0cd\0", 6)), "ab"},
+               {kStoredTypeString, text(x255 + 'x' + '\0'), ""},  // too long
+               {kStoredTypeString, text("USB Mic"), ""},          // no terminator
+               {kStoredTypeString, Bytes(64 * 1024, 'x'), ""},
+               {kStoredTypeString, {}, ""},
+               {2, text(std::string("USB Mic\0", 8)), ""},  // expandable
+               {7, text(std::string("USB Mic\0\0", 9)), ""},
+               {kStoredTypeBinary, text(std::string("USB\0", 4)), ""},
+               {kStoredTypeDword, Le(0x00425355), ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "type " << c.type << " size " << c.bytes.size());
+    MemorySettingsStore store;
+    store.SetValue(kProduct, "InDevice", c.type, c.bytes);
+    EXPECT_EQ(LoadDeviceName(store, kCaptureDeviceValue), c.taken);
+    EXPECT_EQ(LoadDeviceName(store, kPlaybackDeviceValue), "");
+    Session run(store);
+    run.presets.LoadSettingsAtStartup();
+    run.presets.SaveSettingsAtShutdown();
+    const auto kept = store.GetValue(kProduct, "InDevice");
+    EXPECT_TRUE(kept && kept->type == c.type && kept->bytes == c.bytes);
+    EXPECT_FALSE(store.GetValue(kProduct, "OutDevice"));
+  }
+}
+
+TEST(DeviceNames, AChoiceIsStoredAsATerminatedStringOrNotAtAll) {
+  MemorySettingsStore store;
+  for (const std::string& name :
+       {std::string("Mic & Line"), std::string(), std::string(255, 'y')}) {
+    ASSERT_TRUE(SaveDeviceName(store, kPlaybackDeviceValue, name));
+    const Bytes want = [&] {
+      Bytes b(name.begin(), name.end());
+      b.push_back(0);
+      return b;
+    }();
+    EXPECT_EQ(Stored(store, kProduct, "OutDevice"), want);
+    EXPECT_EQ(store.GetValue(kProduct, "OutDevice")->type, kStoredTypeString);
+    EXPECT_EQ(LoadDeviceName(store, kPlaybackDeviceValue), name);
+  }
+  EXPECT_FALSE(SaveDeviceName(store, kPlaybackDeviceValue, std::string(256, 'z')));
+  EXPECT_FALSE(SaveDeviceName(store, kPlaybackDeviceValue, std::string("a\0b", 3)));
+  store.SetWritable(false);
+  EXPECT_FALSE(SaveDeviceName(store, kPlaybackDeviceValue, "Mic"));
+  EXPECT_EQ(LoadDeviceName(store, kPlaybackDeviceValue), std::string(255, 'y'));
 }
 
 // A 32-bit x87 build quietens a signalling NaN: unchanged values keep their stored bytes.

@@ -150,12 +150,17 @@ TEST(WaveDevices, FailedOpensAndReopensLeaveNothingBehind) {
       EXPECT_FALSE(in.Start());
       EXPECT_FALSE(out.Write(sound, 10));
     }
+    // A device gone since it was listed fails the same way; the first one
+    // listed opens in its place.
+    EXPECT_FALSE(
+        in.Open(nullptr, 16, 1, kSampleRate, kRing, kBlockBytes, nullptr, waveInGetNumDevs()));
+    EXPECT_FALSE(out.Open(16, 1, kSampleRate, kRing, kBlockBytes, nullptr, waveOutGetNumDevs()));
     // Opening again releases the old ring.
-    ASSERT_TRUE(in.Open(nullptr, 16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    ASSERT_TRUE(in.Open(nullptr, 16, 1, kSampleRate, kRing, kBlockBytes, nullptr, 0));
     const int64_t bigRing = g_liveBytes.load() - before;
     ASSERT_TRUE(in.Open(nullptr, 16, 1, kSampleRate, 2, kBlockBytes, nullptr));
     EXPECT_LT(g_liveBytes.load() - before, bigRing);
-    ASSERT_TRUE(out.Open(16, 1, kSampleRate, kRing, kBlockBytes, nullptr));
+    ASSERT_TRUE(out.Open(16, 1, kSampleRate, kRing, kBlockBytes, nullptr, 0));
     ASSERT_TRUE(out.Write(sound, 10));  // played before the destructor frees the ring
   }
   EXPECT_EQ(g_liveBytes.load(), before);

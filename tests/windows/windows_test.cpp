@@ -568,7 +568,7 @@ TEST(Shell, LockLightsSeeACapsLockToggleThatAnotherThreadsWindowReceived) {
   EXPECT_NE(LockLights::IsLit(after, kVkCapsLock), LockLights::IsLit(before, kVkCapsLock));
 }
 
-TEST(Registry, ValuesComeBackAsWrittenAndOnlyAsFourBytes) {
+TEST(Registry, ValuesComeBackAsWrittenAsFourBytesOrBoundedStrings) {
   constexpr const char* kKey = "SOFTWARE\\Quorvane\\MimicoreTest";
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
   RegistrySettingsStore store;
@@ -584,6 +584,35 @@ TEST(Registry, ValuesComeBackAsWrittenAndOnlyAsFourBytes) {
   EXPECT_FALSE(key->Get("missing", got));
   EXPECT_FALSE(key->Get("long", got)) << "a longer value must not spill into the field";
   EXPECT_EQ(got, (StoredBytes{1, 2, 3, 4}));
+  // Strings: terminated, of at most 255 bytes, and of the string type only.
+  ASSERT_TRUE(store.OpenForWriting(kKey)->PutString("name", "Mic & Line"));
+  EXPECT_FALSE(store.OpenForWriting(kKey)->PutString("long", std::string(256, 'x')));
+  const std::string x255(255, 'x');
+  RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &raw);
+  const auto set = [&](const char* name, DWORD type, const std::string& data) {
+    RegSetValueExA(raw, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   DWORD(data.size()));
+  };
+  set("255", REG_SZ, x255 + '\0');
+  set("256", REG_SZ, x255 + "x" + '\0');
+  set("bare", REG_SZ, "Mic");
+  set("expand", REG_EXPAND_SZ, std::string("Mic\0", 4));
+  set("binary", REG_BINARY, std::string("Mic\0", 4));
+  RegCloseKey(raw);
+  const auto strings = store.OpenForReading(kKey);
+  const struct {
+    const char* name;
+    std::string want;
+  } cases[] = {{"name", "Mic & Line"}, {"255", x255},      {"256", "kept"}, {"long", "kept"},
+               {"expand", "kept"},     {"binary", "kept"}, {"put", "kept"}};
+  for (const auto& c : cases) {
+    std::string text = "kept";
+    EXPECT_EQ(strings->GetString(c.name, text), c.want != "kept") << c.name;
+    EXPECT_EQ(text, c.want) << c.name;
+  }
+  // Without its terminator a string may or may not come back with one; never more.
+  std::string bare;
+  EXPECT_TRUE(!strings->GetString("bare", bare) || bare == "Mic");
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
 }
 
