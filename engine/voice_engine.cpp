@@ -127,7 +127,10 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
   const uint64_t stamp = guard_.Stamp();
   const bool judged = e.echoGuard && guard_.InReach(stamp);
   EchoVerdict verdict = judged && loud ? guard_.Judge(sum, stamp) : EchoVerdict::kVoice;
-  if (judged && loud && verdict == EchoVerdict::kVoice && CopyOfPlayback(sum, n, at, stamp)) {
+  // Only a block that would begin a take is searched: the search is costly,
+  // and a take under way is never cut short anyway (held blocks: see Hold).
+  if (judged && loud && verdict == EchoVerdict::kVoice && heldCount_ == 0 && !recording_.load() &&
+      CopyOfPlayback(sum, n, at, stamp)) {
     verdict = EchoVerdict::kEcho;
   }
   if (heldCount_ != 0 && !e.echoGuard) {
