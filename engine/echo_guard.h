@@ -45,9 +45,10 @@ class EchoGuard {
  public:
   static constexpr int32_t kSegmentsPerBlock = 4;
   // Candidate delays beyond one block, in segments: up to about 0.75 s.
-  // Under Wine the speaker's output runs dry several times as a playback
-  // starts, and the echo comes back up to 0.37 s late instead of 0.1 s; the
-  // oldest held block still finds what was played that far before it.
+  // Under Wine the speaker's output runs dry now and then, most of all as a
+  // playback starts, and the echo comes back up to half a second late
+  // instead of 0.1 s; the oldest held block still finds what was played that
+  // far before it.
   static constexpr int32_t kLags = 150;
   // A block counts as voice only above the predicted echo times this.
   static constexpr float kMargin = 1.3F;
