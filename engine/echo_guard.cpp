@@ -158,20 +158,123 @@ bool EchoGuard::Copies(const SampleHistory& heard, uint64_t at, uint32_t n, uint
     if (at < delay || at - delay < playedSamples_.Begin()) {
       break;
     }
-    int64_t cross = 0;
-    int64_t playedEnergy = 0;
-    for (uint32_t k = 0; k < n; ++k) {
-      const int64_t p = playedSamples_.At(at + k - delay);
-      cross += int64_t{heard.At(at + k)} * p;
-      playedEnergy += p * p;
-    }
-    // A correlation coefficient of at least one half.
-    if (cross > 0 &&
-        double(cross) * double(cross) >= 0.25 * double(heardEnergy) * double(playedEnergy)) {
+    if (CopiesAt(heard, at, n, delay, heardEnergy)) {
       return true;
     }
   }
   return false;
+}
+
+bool EchoGuard::CopiesAt(const SampleHistory& heard, uint64_t at, uint32_t n, uint32_t delay,
+                         int64_t heardEnergy) const {
+  int64_t cross = 0;
+  int64_t playedEnergy = 0;
+  for (uint32_t k = 0; k < n; ++k) {
+    const int64_t p = playedSamples_.At(at + k - delay);
+    cross += int64_t{heard.At(at + k)} * p;
+    playedEnergy += p * p;
+  }
+  // A correlation coefficient of at least one half.
+  return cross > 0 &&
+         double(cross) * double(cross) >= 0.25 * double(heardEnergy) * double(playedEnergy);
+}
+
+int32_t EchoGuard::CopiedAt(const SampleHistory& heard, uint64_t at, uint32_t n) {
+  const uint32_t segment = n / kSegmentsPerBlock;
+  const uint32_t parts = n / kCoarse;
+  const uint32_t minDelay = n;
+  const uint32_t maxDelay = n + uint32_t(kLags + 1) * segment;
+  const uint32_t span = (maxDelay - minDelay) / kCoarse + parts;
+  if (parts == 0 || parts > kMaxCoarseParts || span > coarse_.size() || at < maxDelay ||
+      at - maxDelay < playedSamples_.Begin() || at + n - minDelay > playedSamples_.End() ||
+      at < heard.Begin() || at + n > heard.End()) {
+    return -1;
+  }
+  // Coarse first, on sums of kCoarse samples (a voice lies mostly below
+  // their band edge), then sample by sample around the best coarse delay.
+  const uint64_t base = at - maxDelay;
+  for (uint32_t m = 0; m < span; ++m) {
+    int32_t sum = 0;
+    for (uint32_t k = 0; k < kCoarse; ++k) {
+      sum += playedSamples_.At(base + uint64_t{m} * kCoarse + k);
+    }
+    coarse_[m] = double(sum);
+  }
+  std::array<double, kMaxCoarseParts> h{};
+  double heardCoarse = 0.0;
+  int64_t heardEnergy = 0;
+  for (uint32_t j = 0; j < parts; ++j) {
+    int32_t sum = 0;
+    for (uint32_t k = 0; k < kCoarse; ++k) {
+      const int32_t v = heard.At(at + uint64_t{j} * kCoarse + k);
+      sum += v;
+      heardEnergy += int64_t{v} * v;
+    }
+    h[j] = double(sum);
+    heardCoarse += h[j] * h[j];
+  }
+  double bestScore = 0.0;
+  uint32_t bestDelay = 0;
+  for (uint32_t q = 0; q + parts <= span; ++q) {
+    double cross = 0.0;
+    double played = 0.0;
+    for (uint32_t j = 0; j < parts; ++j) {
+      cross += h[j] * coarse_[q + j];
+      played += coarse_[q + j] * coarse_[q + j];
+    }
+    // A coarse coefficient of at least 0.4: the coarse grid may miss the
+    // delay by half a step.
+    const double score = cross * cross / std::max(played, 1.0);
+    if (cross > 0.0 && score >= 0.16 * heardCoarse && score > bestScore) {
+      bestScore = score;
+      bestDelay = maxDelay - q * kCoarse;
+    }
+  }
+  if (bestDelay == 0) {
+    return -1;
+  }
+  for (uint32_t delay = std::max(bestDelay - kCoarse, minDelay);
+       delay <= std::min(bestDelay + kCoarse, maxDelay); ++delay) {
+    if (CopiesAt(heard, at, n, delay, heardEnergy)) {
+      return std::min(int32_t((delay - minDelay) / segment), kLags - 1);
+    }
+  }
+  return -1;
+}
+
+void EchoGuard::LearnCopy(int32_t lag, uint32_t heard, uint32_t n, uint64_t stamp) {
+  if (!InReach(stamp)) {
+    return;
+  }
+  ForEachLag(stamp, [&](int32_t s, uint32_t low, uint32_t /*high*/) {
+    const auto k = size_t(s);
+    if (s < lag - 1 || s > lag + 1 || !Audible(low, n)) {
+      return;
+    }
+    const float r = std::min(float(heard) / float(low), kMaxGain);
+    gain_[k] = learned_[k] ? std::max(gain_[k], r) : r;
+    learned_[k] = true;
+    proven_[k] = true;
+  });
+}
+
+bool EchoGuard::HeldAllCopies(const SampleHistory& heard) {
+  std::array<int32_t, kMaxHeld> lags{};
+  bool any = false;
+  for (uint32_t i = 0; i < heldBlocks_; ++i) {
+    const Held& b = held_[i];
+    lags[i] = b.loud ? CopiedAt(heard, b.at, b.n) : -1;
+    if (b.loud && lags[i] < 0) {
+      return false;
+    }
+    any = any || b.loud;
+  }
+  for (uint32_t i = 0; any && i < heldBlocks_; ++i) {
+    if (lags[i] >= 0) {
+      LearnCopy(lags[i], held_[i].heard, held_[i].n, held_[i].stamp);
+    }
+  }
+  return any;
 }
 
 int32_t EchoGuard::HeldExplained(const SampleHistory& heard) const {

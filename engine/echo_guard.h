@@ -44,8 +44,12 @@ enum class EchoVerdict {
 class EchoGuard {
  public:
   static constexpr int32_t kSegmentsPerBlock = 4;
-  // Candidate delays beyond one block, in segments: up to about 0.5 s.
-  static constexpr int32_t kLags = 100;
+  // Candidate delays beyond one block, in segments: up to about 0.75 s.
+  // Under Wine the speaker's output runs dry now and then, most of all as a
+  // playback starts, and the echo comes back up to half a second late
+  // instead of 0.1 s; the oldest held block still finds what was played that
+  // far before it.
+  static constexpr int32_t kLags = 150;
   // A block counts as voice only above the predicted echo times this.
   static constexpr float kMargin = 1.3F;
 
@@ -82,6 +86,18 @@ class EchoGuard {
   // proven to carry the echo.
   void LearnFromHeld(int32_t lag);
 
+  // The lag at which the |n| heard samples at |at| are a copy of what was
+  // played, searched over every candidate delay, or -1. A speaker whose
+  // output runs dry for a moment plays the rest that much later, so the echo
+  // moves to a delay whose coupling was learned low, and looks like a voice.
+  [[nodiscard]] int32_t CopiedAt(const SampleHistory& heard, uint64_t at, uint32_t n);
+  // Takes the delays around |lag| as proven, coupled at least as strongly as
+  // the block heard at |stamp| shows.
+  void LearnCopy(int32_t lag, uint32_t heard, uint32_t n, uint64_t stamp);
+  // Whether every loud held block is a copy of what was played, each at a
+  // delay of its own; the delays are then learned as by LearnCopy.
+  bool HeldAllCopies(const SampleHistory& heard);
+
  private:
   static constexpr int32_t kHistory = 512;  // segments, a power of two
   static constexpr float kMaxGain = 2.0F;
@@ -110,6 +126,13 @@ class EchoGuard {
   // between |fromDelay| and |toDelay| samples earlier.
   [[nodiscard]] bool Copies(const SampleHistory& heard, uint64_t at, uint32_t n, uint32_t fromDelay,
                             uint32_t toDelay) const;
+  [[nodiscard]] bool CopiesAt(const SampleHistory& heard, uint64_t at, uint32_t n, uint32_t delay,
+                              int64_t heardEnergy) const;
+  // CopiedAt's search runs on sums of this many samples; its scratch holds
+  // the played ones for blocks of up to about 2500 samples.
+  static constexpr uint32_t kCoarse = 8;
+  static constexpr uint32_t kMaxCoarseParts = 320;
+  std::array<double, 8192> coarse_{};
 
   struct Held {
     uint32_t heard;

@@ -126,7 +126,13 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
   const bool loud = level >= e.NThre;
   const uint64_t stamp = guard_.Stamp();
   const bool judged = e.echoGuard && guard_.InReach(stamp);
-  const EchoVerdict verdict = judged && loud ? guard_.Judge(sum, stamp) : EchoVerdict::kVoice;
+  EchoVerdict verdict = judged && loud ? guard_.Judge(sum, stamp) : EchoVerdict::kVoice;
+  // Only a block that would begin a take is searched: the search is costly,
+  // and a take under way is never cut short anyway (held blocks: see Hold).
+  if (judged && loud && verdict == EchoVerdict::kVoice && heldCount_ == 0 && !recording_.load() &&
+      CopyOfPlayback(sum, n, at, stamp)) {
+    verdict = EchoVerdict::kEcho;
+  }
   if (heldCount_ != 0 && !e.echoGuard) {
     ReleaseHeld(true, e);
   }
@@ -235,8 +241,9 @@ void VoiceEngine::Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level,
   if (level >= e.NThre) {
     heldLoudTick_ = now;
   }
-  const EchoVerdict v = guard_.Judge(sum, guard_.Stamp());
-  if (level >= e.NThre && v == EchoVerdict::kVoice) {
+  const bool voice = level >= e.NThre && guard_.Judge(sum, guard_.Stamp()) == EchoVerdict::kVoice &&
+                     !CopyOfPlayback(sum, n, heard_.End() - n, guard_.Stamp());
+  if (voice) {
     ReleaseHeld(true, e);
   } else if (heldCount_ == EchoGuard::kMaxHeld ||
              static_cast<int32_t>(now - heldLoudTick_) >= e.SilenceTime) {
@@ -259,7 +266,15 @@ void VoiceEngine::SettleHeld(const EffectiveSettings& e) {
   if (lag >= 0) {
     guard_.LearnFromHeld(lag);
   }
-  ReleaseHeld(lag < 0, e);
+  ReleaseHeld(lag < 0 && !guard_.HeldAllCopies(heard_), e);
+}
+
+bool VoiceEngine::CopyOfPlayback(uint32_t sum, uint32_t n, uint64_t at, uint64_t stamp) {
+  const int32_t lag = guard_.CopiedAt(heard_, at, n);
+  if (lag >= 0) {
+    guard_.LearnCopy(lag, sum, n, stamp);
+  }
+  return lag >= 0;
 }
 
 void VoiceEngine::ReleaseHeld(bool voice, const EffectiveSettings& e) {

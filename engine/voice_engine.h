@@ -122,6 +122,9 @@ class VoiceEngine final : public SettingsApplier {
   void WritePreRoll(uint64_t at, const EffectiveSettings& e);
   void Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level, const EffectiveSettings& e);
   void SettleHeld(const EffectiveSettings& e);
+  // Whether a block that seems a voice is the playback come back at a delay
+  // not learned yet; the guard then learns that delay.
+  bool CopyOfPlayback(uint32_t sum, uint32_t n, uint64_t at, uint64_t stamp);
   void ReleaseHeld(bool voice, const EffectiveSettings& e);
   void CalibrationStep(int32_t peak, int32_t minAbs);
   // With calibrationLock_ held: the values the start replaced, put back
