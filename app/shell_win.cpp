@@ -367,7 +367,7 @@ struct Accelerators {
     }};
     // Ctrl+1 ... Ctrl+9: the numbered presets.
     for (int32_t n = 1; n <= kMenuPresets; ++n) {
-      keys[size_t(6 + n)] = {FVIRTKEY | FCONTROL, WORD('0' + n), WORD(kPresetCommand + n)};
+      keys[6 + size_t(n)] = {FVIRTKEY | FCONTROL, WORD('0' + n), WORD(kPresetCommand + n)};
     }
     table = CreateAcceleratorTableA(keys.data(), int(keys.size()));
   }

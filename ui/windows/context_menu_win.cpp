@@ -76,12 +76,15 @@ bool SkinnedWindows::TakeMenuKey(const MSG& msg) {
 
 std::optional<LRESULT> SkinnedWindows::MenuCharChoice(WORD letter, HMENU menu) {
   const int count = menu != nullptr ? GetMenuItemCount(menu) : -1;
+  std::array<char, 1> typed{char(letter & 0xFFU)};
+  CharUpperBuffA(typed.data(), 1);
   for (int i = 0; i < count; ++i) {
     std::array<char, 64> text{};
-    if (GetMenuStringA(menu, UINT(i), text.data(), int(text.size()), MF_BYPOSITION) > 0 &&
-        CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(uint8_t(text[0])))) ==
-            CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(letter & 0xFFU)))) {
-      return MAKELRESULT(i, MNC_EXECUTE);
+    if (GetMenuStringA(menu, UINT(i), text.data(), int(text.size()), MF_BYPOSITION) > 0) {
+      CharUpperBuffA(text.data(), 1);
+      if (text[0] == typed[0]) {
+        return MAKELRESULT(i, MNC_EXECUTE);
+      }
     }
   }
   return std::nullopt;

@@ -166,6 +166,8 @@ LRESULT SkinnedWindows::Route(bool isMain, HWND window, UINT message, WPARAM wPa
       return 0;
     }
     case WM_MENUCHAR:
+      // The menu the letter was typed in, as the platform hands it over.
+      // NOLINTNEXTLINE(performance-no-int-to-ptr)
       if (const auto result = MenuCharChoice(LOWORD(wParam), reinterpret_cast<HMENU>(lParam))) {
         return *result;
       }
