@@ -137,7 +137,7 @@ void VoiceEngine::OnCaptureBlock(int16_t* samples, uint32_t bufferBytes) {
     ReleaseHeld(true, e);
   }
   if (heldCount_ != 0 || (judged && verdict == EchoVerdict::kUnsure && !recording_.load())) {
-    Hold(sum, n, now, level, e);
+    Hold(sum, n, now, level, verdict, e);
   } else {
     // Counted as voice while recording unless plainly echo, so that a take
     // is never cut short by a guess.
@@ -225,7 +225,7 @@ void VoiceEngine::WritePreRoll(uint64_t at, const EffectiveSettings& e) {
   ring_.WriteBlock(preRoll_.data(), count, e.speedStep, {e.echo, e.delay, e.decay}, echo_);
 }
 
-void VoiceEngine::Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level,
+void VoiceEngine::Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level, EchoVerdict verdict,
                        const EffectiveSettings& e) {
   // Room for the held blocks and a whole pre-roll before the first of them.
   const uint64_t heldSamples = heldCount_ == 0 ? 0 : heard_.End() - held_[0].at;
@@ -241,7 +241,7 @@ void VoiceEngine::Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level,
   if (level >= e.NThre) {
     heldLoudTick_ = now;
   }
-  const bool voice = level >= e.NThre && guard_.Judge(sum, guard_.Stamp()) == EchoVerdict::kVoice &&
+  const bool voice = level >= e.NThre && verdict == EchoVerdict::kVoice &&
                      !CopyOfPlayback(sum, n, heard_.End() - n, guard_.Stamp());
   if (voice) {
     ReleaseHeld(true, e);

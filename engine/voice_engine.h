@@ -120,7 +120,9 @@ class VoiceEngine final : public SettingsApplier {
   void Decide(const int16_t* samples, uint32_t n, uint64_t at, uint32_t now, bool voice,
               const EffectiveSettings& e);
   void WritePreRoll(uint64_t at, const EffectiveSettings& e);
-  void Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level, const EffectiveSettings& e);
+  // |verdict| is the guard's judgement of the block, already made.
+  void Hold(uint32_t sum, uint32_t n, uint32_t now, int32_t level, EchoVerdict verdict,
+            const EffectiveSettings& e);
   void SettleHeld(const EffectiveSettings& e);
   // Whether a block that seems a voice is the playback come back at a delay
   // not learned yet; the guard then learns that delay.
