@@ -1,6 +1,7 @@
 #include "ui/windows/context_menu.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "settings/voices.h"
@@ -9,20 +10,29 @@ namespace mimicore {
 
 namespace {
 
-// Each kind of command has a block of ids of its own; a device's block
-// holds the default and 255 listed devices.
-constexpr uint32_t kPresetIds = 0x100;
-constexpr uint32_t kSaveNewPresetId = 0x110;
-constexpr uint32_t kVoiceIds = 0x120;
-constexpr uint32_t kReverseId = 0x130;
-constexpr uint32_t kEchoGuardId = 0x131;
-constexpr uint32_t kPreRollId = 0x132;
-constexpr uint32_t kCaptureIds = 0x200;
-constexpr uint32_t kPlaybackIds = 0x300;
+// Each kind of command has a block of ids of its own, from |first| on,
+// for the indexes |firstIndex| .. |firstIndex| + |count| - 1; a device's
+// block holds the default and 255 listed devices.
 constexpr uint32_t kDeviceIdsEach = 0x100;
-constexpr uint32_t kSaveTakeId = 0x400;
-constexpr uint32_t kManualId = 0x401;
-constexpr uint32_t kExitId = 0x402;
+struct IdBlock {
+  MenuChoice::Kind kind;
+  uint32_t first;
+  int32_t firstIndex;
+  int32_t count;
+};
+constexpr std::array<IdBlock, 11> kIdBlocks{{
+    {MenuChoice::kPreset, 0x101, 1, kMenuPresets},
+    {MenuChoice::kSaveNewPreset, 0x110, 0, 1},
+    {MenuChoice::kVoice, 0x120, 0, int32_t(kVoices.size())},
+    {MenuChoice::kReverse, 0x130, 0, 1},
+    {MenuChoice::kEchoGuard, 0x131, 0, 1},
+    {MenuChoice::kPreRoll, 0x132, 0, 1},
+    {MenuChoice::kCapture, 0x200, 0, int32_t(kDeviceIdsEach)},
+    {MenuChoice::kPlayback, 0x300, 0, int32_t(kDeviceIdsEach)},
+    {MenuChoice::kSaveTake, 0x400, 0, 1},
+    {MenuChoice::kManual, 0x401, 0, 1},
+    {MenuChoice::kExit, 0x402, 0, 1},
+}};
 
 MenuEntry Item(std::string text, MenuChoice choice, bool checked = false, bool enabled = true) {
   return MenuEntry{std::move(text), MenuCommandId(choice), checked, enabled, {}};
@@ -69,67 +79,22 @@ std::string DeviceMenuText(std::string_view name) {
 }
 
 uint32_t MenuCommandId(MenuChoice c) {
-  switch (c.kind) {
-    case MenuChoice::kPreset:
-      return kPresetIds + uint32_t(std::clamp(c.index, 1, kMenuPresets));
-    case MenuChoice::kSaveNewPreset:
-      return kSaveNewPresetId;
-    case MenuChoice::kVoice:
-      return kVoiceIds + uint32_t(std::clamp(c.index, 0, int32_t(kVoices.size()) - 1));
-    case MenuChoice::kReverse:
-      return kReverseId;
-    case MenuChoice::kEchoGuard:
-      return kEchoGuardId;
-    case MenuChoice::kPreRoll:
-      return kPreRollId;
-    case MenuChoice::kCapture:
-    case MenuChoice::kPlayback: {
-      const uint32_t base = c.kind == MenuChoice::kCapture ? kCaptureIds : kPlaybackIds;
-      return base + uint32_t(std::clamp(c.index, 0, int32_t(kDeviceIdsEach) - 1));
+  for (const IdBlock& b : kIdBlocks) {
+    if (b.kind == c.kind) {
+      const int32_t index = std::clamp(c.index, b.firstIndex, b.firstIndex + b.count - 1);
+      return b.first + uint32_t(index - b.firstIndex);
     }
-    case MenuChoice::kSaveTake:
-      return kSaveTakeId;
-    case MenuChoice::kManual:
-      return kManualId;
-    case MenuChoice::kExit:
-      return kExitId;
-    case MenuChoice::kNone:
-      break;
   }
   return 0;
 }
 
 MenuChoice DecodeMenuCommand(uint32_t id) {
-  if (id > kPresetIds && id <= kPresetIds + uint32_t(kMenuPresets)) {
-    return {MenuChoice::kPreset, int32_t(id - kPresetIds)};
+  for (const IdBlock& b : kIdBlocks) {
+    if (id >= b.first && id - b.first < uint32_t(b.count)) {
+      return {b.kind, b.firstIndex + int32_t(id - b.first)};
+    }
   }
-  if (id >= kVoiceIds && id < kVoiceIds + kVoices.size()) {
-    return {MenuChoice::kVoice, int32_t(id - kVoiceIds)};
-  }
-  if (id >= kCaptureIds && id < kCaptureIds + kDeviceIdsEach) {
-    return {MenuChoice::kCapture, int32_t(id - kCaptureIds)};
-  }
-  if (id >= kPlaybackIds && id < kPlaybackIds + kDeviceIdsEach) {
-    return {MenuChoice::kPlayback, int32_t(id - kPlaybackIds)};
-  }
-  switch (id) {
-    case kSaveNewPresetId:
-      return {MenuChoice::kSaveNewPreset, 0};
-    case kReverseId:
-      return {MenuChoice::kReverse, 0};
-    case kEchoGuardId:
-      return {MenuChoice::kEchoGuard, 0};
-    case kPreRollId:
-      return {MenuChoice::kPreRoll, 0};
-    case kSaveTakeId:
-      return {MenuChoice::kSaveTake, 0};
-    case kManualId:
-      return {MenuChoice::kManual, 0};
-    case kExitId:
-      return {MenuChoice::kExit, 0};
-    default:
-      return {};
-  }
+  return {};
 }
 
 std::vector<MenuEntry> BuildContextMenu(const MenuState& s) {
