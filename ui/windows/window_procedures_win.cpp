@@ -214,6 +214,11 @@ void SkinnedWindows::OnCommand(WPARAM wParam) {
   if (HIWORD(wParam) != 1) {
     return;  // only the accelerator table's commands
   }
+  const int32_t preset = int32_t(LOWORD(wParam)) - kPresetCommand;
+  if (preset >= 1 && preset <= kMenuPresets) {
+    SwitchPreset(preset);  // Ctrl+1 ... Ctrl+9
+    return;
+  }
   EngineSettings& s = links_.settings;
   StatusDisplay& status = links_.status;
   switch (LOWORD(wParam)) {
@@ -237,17 +242,6 @@ void SkinnedWindows::OnCommand(WPARAM wParam) {
     }
     case kCloseCommand:
       Close();
-      break;
-    case kPresetCommand + 1:
-    case kPresetCommand + 2:
-    case kPresetCommand + 3:
-    case kPresetCommand + 4:
-    case kPresetCommand + 5:
-    case kPresetCommand + 6:
-    case kPresetCommand + 7:
-    case kPresetCommand + 8:
-    case kPresetCommand + 9:
-      SwitchPreset(LOWORD(wParam) - kPresetCommand);
       break;
     case kManualCommand:
       links_.actions.OpenManual(parts_->main.Window());
