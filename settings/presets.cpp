@@ -1,6 +1,5 @@
 #include "settings/presets.h"
 
-#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -210,7 +209,7 @@ void Presets::SaveSettingsAtShutdown() {
 }
 
 int32_t Presets::SaveAsNewPreset() {
-  if (app_.NumSettings < 0 || app_.NumSettings >= kLastNumberedPreset) {
+  if (!CanSaveNewPreset(app_.NumSettings)) {
     return 0;
   }
   const int32_t n = app_.NumSettings + 1;
@@ -224,7 +223,7 @@ int32_t Presets::SaveAsNewPreset() {
 }
 
 bool Presets::SwitchToPreset(int32_t n) {
-  const int32_t offered = std::min(app_.NumSettings, kLastNumberedPreset);
+  const int32_t offered = PresetsOffered(app_.NumSettings);
   if (n < 1 || n > offered) {
     return false;
   }

@@ -14,6 +14,7 @@
 // never lost or altered by merely running the program.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,14 @@ inline constexpr const char* kProductKey = "SOFTWARE\\Quorvane\\Mimicore";
 inline constexpr const char* kDefaultPresetName = "def_settings";
 // Numbered presets the program itself makes and switches to: set_1 ... set_9.
 inline constexpr int32_t kLastNumberedPreset = 9;
+// How many numbered presets there are to switch to, for any stored count.
+inline int32_t PresetsOffered(int32_t numSettings) {
+  return std::clamp(numSettings, 0, kLastNumberedPreset);
+}
+// Whether a new preset has a number left (set_1 ... set_9).
+inline bool CanSaveNewPreset(int32_t numSettings) {
+  return numSettings >= 0 && numSettings < kLastNumberedPreset;
+}
 
 // Speed as whole hundredths: the nearest integer to speed x 100, halves away
 // from zero; NaN gives 0 and anything beyond int32 saturates.

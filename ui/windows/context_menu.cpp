@@ -61,12 +61,6 @@ MenuEntry Devices(const char* text, const DeviceList& devices, MenuChoice::Kind 
 
 }  // namespace
 
-int32_t PresetsOffered(int32_t numSettings) { return std::clamp(numSettings, 0, kMenuPresets); }
-
-bool CanSaveNewPreset(int32_t numSettings) {
-  return numSettings >= 0 && numSettings < kMenuPresets;
-}
-
 std::string DeviceMenuText(std::string_view name) {
   std::string text;
   for (const char c : name.substr(0, kDeviceNameChars)) {

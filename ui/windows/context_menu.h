@@ -70,11 +70,6 @@ std::vector<MenuEntry> BuildContextMenu(const MenuState& state);
 uint32_t MenuCommandId(MenuChoice choice);
 MenuChoice DecodeMenuCommand(uint32_t id);
 
-// How many numbered presets there are to choose, for any stored count.
-int32_t PresetsOffered(int32_t numSettings);
-// Whether "Save as new preset" has a number left (set_1 ... set_9).
-bool CanSaveNewPreset(int32_t numSettings);
-
 // A platform's device name as a menu shows it: at most kDeviceNameChars
 // characters, every '&' doubled so that none becomes an access key.
 std::string DeviceMenuText(std::string_view name);
