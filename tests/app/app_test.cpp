@@ -5,6 +5,7 @@
 
 #include <array>
 #include <climits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/device_watchdog.h"
 #include "app/lock_lights.h"
 #include "app/manual_path.h"
+#include "app/panel_slide.h"
 #include "app/startup.h"
 #include "settings/engine_settings.h"
 #include "ui/windows/level_keys.h"
@@ -168,6 +170,33 @@ TEST(DeviceWatchdog, GivesUpAfterTwoQuietSeconds) {
   }
 }
 
+// The first tenth at once, then a tenth every 50 ms, a late step catching up; across the
+// tick counter's wrap. At rest the panel is placed on every call and nothing is waited for.
+TEST(PanelSlide, MovesATenthEvery50MsAndCatchesUpWhenLate) {
+  constexpr auto kNone = std::nullopt;
+  const struct {
+    uint32_t at;
+    bool toggle;
+    std::optional<int32_t> placed;
+    std::optional<uint32_t> wait;
+  } steps[] = {{0, false, 0, kNone},     {0, true, 24, 50},      {49, false, kNone, 1},
+               {50, false, 48, 50},      {150, false, 96, 50},   {200, false, 120, 50},
+               {400, false, 217, 50},    {450, false, 241, 50},  {500, false, 243, kNone},
+               {600, false, 243, kNone}, {600, true, 218, 50},   {600, false, kNone, 50},
+               {700, false, 169, 50},    {960, false, 42, 50},   {1010, false, 17, 50},
+               {1060, false, 0, kNone},  {1061, false, 0, kNone}};
+  PanelSlide slide;
+  const uint32_t t0 = 0xFFFFFF00U;
+  for (const auto& s : steps) {
+    if (s.toggle) {
+      slide.Toggle();
+      EXPECT_EQ(slide.WaitBeforeNextStep(t0 + s.at), 0U) << s.at;
+    }
+    EXPECT_EQ(slide.Step(t0 + s.at), s.placed) << s.at;
+    EXPECT_EQ(slide.WaitBeforeNextStep(t0 + s.at), s.wait) << s.at;
+  }
+}
+
 // The system's keyboard: a pressed key toggles, a written table becomes the state.
 struct Keyboard final : KeyboardPort {
   void ReadKeys(KeyTable& table) override { table = keys; }
@@ -206,13 +235,14 @@ TEST(ManualPath, FitsExactlyOrIsRefusedWhole) {
   for (const size_t length : {size_t{0}, 259 - manual.size(), 260 - manual.size(), size_t{300}}) {
     const std::string dir(length, 'd');
     std::array<char, 261> out{};
-    out.back() = '#';
+    out.fill('#');
     const bool fits = length + manual.size() < 260;
     EXPECT_EQ(BuildManualPath(dir.c_str(), out.data(), 260), fits) << length;
     EXPECT_EQ(out.data(), fits ? dir + manual : std::string()) << length;
     EXPECT_EQ(out.back(), '#') << "never written past the buffer";
   }
-  EXPECT_FALSE(BuildManualPath(nullptr, std::array<char, 8>{}.data(), 8));
+  std::array<char, 8> out{'#'};
+  EXPECT_FALSE(BuildManualPath(nullptr, out.data(), 8) || out[0] != '\0');
 }
 
 }  // namespace

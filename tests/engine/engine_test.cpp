@@ -136,6 +136,16 @@ TEST(TakeRing, ResamplesEachBlockToTheSpeedsLength) {
     for (int32_t k = 0; k < written; ++k) {
       ASSERT_EQ(out[size_t(k)], int16_t((uint64_t(k) * step) >> 22)) << speed << " k " << k;
     }
+    // Backwards: the take's end first, silence after its start, nothing past the block.
+    ring.MarkTakeEnd();
+    std::vector<int16_t> back(1760, 7);
+    ring.ReadBlockReversed(back.data(), 880);
+    for (int32_t k = 0; k < 1760; ++k) {
+      ASSERT_EQ(back[size_t(k)], k < std::min(written, 880) ? out[size_t(written - 1 - k)]
+                                 : k < 880                  ? 0
+                                                            : 7)
+          << speed << " k " << k;
+    }
   }
 }
 
@@ -167,6 +177,10 @@ TEST(TakeRing, WriterReaderAndCopyCrossTheRingsEnd) {
   }
   EXPECT_EQ(ring.PendingBytes(), uint32_t(kRingSamples) * 2U);
   EXPECT_EQ(ring.ReadPos(), ring.WritePos());
+  // A take longer than the ring: its last ring's length, just not overwritten, copies whole.
+  std::vector<int16_t> whole(static_cast<size_t>(kRingSamples));
+  ASSERT_TRUE(ring.CopyTake(ring.LastTake(), whole.data()));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), whole.end() - 880));
 }
 
 TEST(BandPass, CoefficientsFollowTheCookbookFormulasAndBadDesignsAreSilent) {
@@ -222,10 +236,12 @@ TEST(Fft, ForwardIsTheScaledDftAndInverseHalvesOnlyWhenItMust) {
   ASSERT_EQ(FixedFft(re.data(), im.data(), 6, 1), 0);
   EXPECT_NEAR(re[8], 100 * std::cos(2 * std::numbers::pi * 40 / 64), 2);
   EXPECT_NEAR(im[8], 100 * std::sin(2 * std::numbers::pi * 40 / 64), 2);
-  re.assign(64, 0);
-  im.assign(64, 0);
-  re[0] = 20000;
-  EXPECT_GE(FixedFft(re.data(), im.data(), 6, 1), 1);
+  for (const auto& [peak, halvings] : {std::pair{16383, 0}, {16384, 1}, {-32768, 2}}) {
+    re.assign(64, 0);
+    im.assign(64, 0);
+    re[0] = int16_t(peak);  // beyond 16383 a butterfly's sum could overflow
+    EXPECT_EQ(FixedFft(re.data(), im.data(), 6, 1), halvings) << peak;
+  }
   EXPECT_EQ(FixedFft(re.data(), im.data(), 11, 0), -1);
 }
 

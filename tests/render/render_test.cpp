@@ -12,9 +12,11 @@
 #include <functional>
 #include <iterator>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <sstream>
 
+#include "audio/take_export.h"
 #include "audio/wav_file.h"
 
 namespace mimicore {
@@ -436,7 +438,74 @@ TEST(WavFile, SavingOverAFileReplacesItOnlyWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
         << "no temporary file is left, round " << round;
   }
-  EXPECT_FALSE(WriteWavFileReplacing((dir / "no" / "x.wav").string().c_str(), many.data(), 1));
+  EXPECT_FALSE(WriteWavFileReplacing((dir / "no" / "x.wav").string().c_str(), many.data(), 1) ||
+               WriteWavFileReplacing("", many.data(), 1));
+}
+
+// Enter: the take is saved under the chosen name (".wav" added where the file's own name has
+// no type), as it is played; the status says how it went, nothing for a cancelled dialog.
+TEST(TakeExport, SavesTheLastTakeUnderItsNameOrSaysWhyNot) {
+  const fs::path dir = Scratch();
+  struct Chooser final : SaveFileChooser {
+    Choice Choose(char* path, size_t capacity) override {
+      ++asked;
+      std::strncpy(path, name.c_str(), capacity);  // may fill it unterminated
+      return choice;
+    }
+    std::string name;
+    Choice choice = Choice::kChosen;
+    int asked = 0;
+  };
+  TakeRing ring;
+  ASSERT_TRUE(ring.Allocate());
+  EchoEffect echo;
+  Samples take(880);
+  std::iota(take.begin(), take.end(), int16_t{-400});
+  ring.WriteBlock(take.data(), 880, 4194304, {}, echo);
+  const std::string fits = dir.string() + std::string(254 - dir.string().size(), '/') + "z";
+  const auto none = [](size_t) { return std::unique_ptr<int16_t[]>(); };
+  const struct {
+    std::string name, file;
+    Choice choice;
+    bool reversed;
+    SampleAllocator allocate;
+    SaveOutcome outcome;
+    const char* says;
+  } cases[] = {
+      {"a", "a.wav", Choice::kChosen, false, AllocateSamples, SaveOutcome::kSaved, "SAVED"},
+      {"b.x/c", "b.x/c.wav", Choice::kChosen, true, AllocateSamples, SaveOutcome::kSaved, "SAVED"},
+      {"d.raw", "d.raw", Choice::kChosen, false, AllocateSamples, SaveOutcome::kSaved, "SAVED"},
+      {fits, fits + ".wav", Choice::kChosen, false, AllocateSamples, SaveOutcome::kSaved, "SAVED"},
+      {fits + "z", "", Choice::kChosen, false, AllocateSamples, SaveOutcome::kNotSaved,
+       "NOT SAVED!"},
+      {"", "", Choice::kChosen, false, AllocateSamples, SaveOutcome::kNotSaved, "NOT SAVED!"},
+      {"e", "", Choice::kChosen, false, none, SaveOutcome::kNotSaved, "NOT SAVED!"},
+      {"f", "", Choice::kFailed, false, AllocateSamples, SaveOutcome::kNotSaved, "NOT SAVED!"},
+      {"g", "", Choice::kCancelled, false, AllocateSamples, SaveOutcome::kCancelled, ""},
+      {std::string(300, 'h'), "", Choice::kChosen, false, AllocateSamples, SaveOutcome::kNotSaved,
+       "NOT SAVED!"}};
+  fs::create_directories(dir / "b.x");
+  for (const auto& c : cases) {
+    Chooser chooser;
+    chooser.name = c.name.empty() || c.name[0] == '/' ? c.name : (dir / c.name).string();
+    chooser.choice = c.choice;
+    StatusDisplay status;
+    EXPECT_EQ(SaveLastTake(ring, chooser, status, c.allocate, c.reversed), c.outcome) << c.name;
+    EXPECT_STREQ(status.Read().title, c.says) << c.name;
+    if (!c.file.empty()) {
+      const fs::path file = c.file[0] == '/' ? fs::path(c.file) : dir / c.file;
+      EXPECT_EQ(Read(file), c.reversed ? Samples(take.rbegin(), take.rend()) : take) << c.name;
+      fs::remove(file);
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "b.x"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  TakeRing empty;
+  empty.Allocate();
+  Chooser never;
+  StatusDisplay status;
+  EXPECT_EQ(SaveLastTake(empty, never, status), SaveOutcome::kNotSaved);
+  EXPECT_EQ(never.asked, 0) << "nothing recorded: no dialog";
 }
 
 // The whole-file and the streaming reader give the same samples or the same message.
