@@ -353,6 +353,8 @@ TEST(Calibration, MeasuresAndShowsItsResultOnceTheStatusLineIsFree) {
     rig.Blocks(0);
     EXPECT_EQ(rig.settings.Load(),
               (EngineSettingsValues{40000, 100, 2000, 1.0F, 0, 33, 0.5F, 0, 0, 32768}));
+    // The threshold slider and the silence knob at their top ends, the band-pass below its own.
+    EXPECT_EQ(rig.controls.last, (ControlPositions{100, 100, false, -2, 11, 50, 100, false}));
     rig.Blocks(0);
     rig.Blocks(c.heard ? 9000 : 0);
     EXPECT_FALSE(rig.engine.Recording()) << "measuring starts no take";
@@ -435,6 +437,7 @@ TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   want.oscilloDivisor = 16384;
   EXPECT_EQ(rig.settings.Load(), want);
   EXPECT_EQ(rig.controls.calls, 1);
+  EXPECT_EQ(rig.controls.last, (ControlPositions{100, 40, false, -2, 50, 40, 30, false}));
 }
 
 // Everything the window thread may do meanwhile; run under ThreadSanitizer too.

@@ -199,6 +199,8 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
       {{in, "--peak", "40000"}, "done takes=0"},  // level 12 of 40000, below 40
       {{in, "--bpf", "2000"}, "done takes=0"},    // far from the tone
       {{in, "--silence", "-5", "--delay", "-1", "--speed", "-1", "--echo"}, "take 1 begin=10 "},
+      {{in, "--loopback", "1,3000", "--no-echo-guard"},
+       "take 1 begin=10 end=60 samples=44000\ntake 2 begin=210 end=261 "},
   };
   for (const auto& [args, report] : flags) {
     EXPECT_EQ(Render(args).out.rfind(report, 0), 0U) << args[1] << ": " << report;
