@@ -421,9 +421,12 @@ TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   EXPECT_EQ(pts[0].y, kDisplayArea.bottom);
   ComputeTrace(low.data(), 880, 92, pts);
   EXPECT_EQ(pts[0].y, kDisplayArea.top);
-  std::array<int32_t, kSpectrumBars> h{};
-  ComputeBars(low.data(), 0, 1, h);
-  EXPECT_EQ(h[3], kBarBaseY - kDisplayArea.top);
+  struct {
+    std::array<int32_t, kSpectrumBars> h{};
+    int32_t next = 7;  // where a bar past the last would land
+  } bars;
+  ComputeBars(low.data(), 0, 1, bars.h);
+  EXPECT_EQ(std::pair(bars.h[40], bars.next), std::pair(kBarBaseY - kDisplayArea.top, 7));
   Rig rig;
   const std::string longText(1000, 'T');
   rig.status.ShowStatus(longText.c_str(), "%s", longText.c_str());
