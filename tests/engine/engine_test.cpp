@@ -276,6 +276,29 @@ TEST(Echo, RepeatsAfterTheLeadAcrossPiecesAndTheLinesEnd) {
   }
 }
 
+// The guard judges a block only while something audible it played may still come back,
+// at most 27 blocks later, and only while its history reaches that far back.
+TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
+  EchoGuard guard;
+  const std::vector<int16_t> loud(880, 1000);
+  const auto reach = [&](std::initializer_list<uint64_t> stamps) {
+    std::string r;
+    for (const uint64_t s : stamps) {
+      r += guard.InReach(s) ? '1' : '0';
+    }
+    return r;
+  };
+  EXPECT_EQ(reach({0, 1, 28}), "000") << "nothing played yet";
+  for (int b = 0; b < 10; ++b) {
+    guard.AddPlayed(b % 2 == 0 ? nullptr : std::vector<int16_t>(880).data(), 880);
+  }
+  EXPECT_EQ(reach({1, 10, 28}), "000") << "silence is not audible";
+  for (int b = 0; b < 220; ++b) {
+    guard.AddPlayed(b < 190 ? loud.data() : nullptr, 880);  // audible up to block 200
+  }
+  EXPECT_EQ(reach({128, 129, 130, 200, 227, 228}), "001110");
+}
+
 // The window thread acting at the worst instant: inside the engine's call to the controls.
 TEST(Calibration, ResetOrPressDuringTheStartStep) {
   const std::pair<void (*)(VoiceEngine&), int32_t> cases[] = {
@@ -417,8 +440,8 @@ TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   const std::vector<int16_t> high(880, 32767);
   const std::vector<int16_t> low(880, -32768);
   std::array<Point, kMaxTracePoints> pts{};
-  ComputeTrace(high.data(), 880, 1, pts);
-  EXPECT_EQ(pts[0].y, kDisplayArea.bottom);
+  ASSERT_EQ(ComputeTrace(high.data(), 880, 1, pts), 80U) << "every eleventh sample";
+  EXPECT_EQ(std::tuple(pts[0].x, pts[79].x, pts[0].y), std::tuple(62, 289, kDisplayArea.bottom));
   ComputeTrace(low.data(), 880, 92, pts);
   EXPECT_EQ(pts[0].y, kDisplayArea.top);
   struct {
