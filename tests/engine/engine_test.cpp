@@ -297,6 +297,18 @@ TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
     guard.AddPlayed(b < 190 ? loud.data() : nullptr, 880);  // audible up to block 200
   }
   EXPECT_EQ(reach({128, 129, 130, 200, 227, 228}), "001110");
+  // Silence heard after a playback averaging below 32 teaches nothing: a loud block that the
+  // unlearned 0 dB coupling could explain stays unsure.
+  for (const auto& [level, verdict] :
+       {std::pair{31, EchoVerdict::kUnsure}, {32, EchoVerdict::kVoice}}) {
+    EchoGuard g;
+    const std::vector<int16_t> faint(880, int16_t(level));
+    for (int b = 0; b < 40; ++b) {
+      g.AddPlayed(faint.data(), 880);
+    }
+    g.Learn(0, 880, g.Stamp(), true);
+    EXPECT_EQ(g.Judge(uint32_t(level) * 880U, g.Stamp()), verdict) << level;
+  }
 }
 
 // The window thread acting at the worst instant: inside the engine's call to the controls.
