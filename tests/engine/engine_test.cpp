@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <numbers>
 #include <numeric>
 #include <random>
@@ -297,6 +298,15 @@ TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
     guard.AddPlayed(b < 190 ? loud.data() : nullptr, 880);  // audible up to block 200
   }
   EXPECT_EQ(reach({128, 129, 130, 200, 227, 228}), "001110");
+  // What was heard: the latest samples, across the history's wrap.
+  const auto heard = std::make_unique<SampleHistory>();
+  for (int b = 1; b <= 80; ++b) {
+    heard->Append(std::vector<int16_t>(880, int16_t(b)).data(), 880);
+  }
+  ASSERT_EQ(heard->End() - heard->Begin(), 65536U);
+  for (uint64_t at = heard->Begin(); at < heard->End(); at += 97) {
+    ASSERT_EQ(heard->At(at), int16_t(at / 880 + 1)) << at;
+  }
   // Silence heard after a playback averaging below 32 teaches nothing: a loud block that the
   // unlearned 0 dB coupling could explain stays unsure.
   for (const auto& [level, verdict] :

@@ -199,8 +199,9 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
       {{in, "--peak", "40000"}, "done takes=0"},  // level 12 of 40000, below 40
       {{in, "--bpf", "2000"}, "done takes=0"},    // far from the tone
       {{in, "--silence", "-5", "--delay", "-1", "--speed", "-1", "--echo"}, "take 1 begin=10 "},
-      {{in, "--loopback", "1,3000", "--no-echo-guard"},
-       "take 1 begin=10 end=60 samples=44000\ntake 2 begin=210 end=261 "},
+      {{in, "--loopback", "0.5,3000", "--no-echo-guard"},  // on until the last echo is back
+       "take 1 begin=10 end=60 samples=44000\ntake 2 begin=210 end=260 samples=44000\ndone takes=2 "
+       "input-blocks=100 blocks=461 played-blocks=100 unplayed-samples=0 echo-blocks=0\n"},
   };
   for (const auto& [args, report] : flags) {
     EXPECT_EQ(Render(args).out.rfind(report, 0), 0U) << args[1] << ": " << report;
