@@ -167,6 +167,10 @@ TEST(DeviceWatchdog, GivesUpAfterTwoQuietSeconds) {
     EXPECT_EQ(dog.Look(c.at + 1999, later), A::kNone);
     EXPECT_EQ(dog.Look(c.at + 2000, later), c.lost == LostDevice::kNone ? A::kNone : A::kGiveUp);
     EXPECT_EQ(dog.Lost(), c.lost) << c.at;
+    if (c.lost != LostDevice::kNone) {  // then tries again every 2 s
+      EXPECT_EQ(dog.Look(c.at + 3999, later), A::kNone);
+      EXPECT_EQ(dog.Look(c.at + 4000, later), A::kReopen);
+    }
   }
 }
 
