@@ -8,6 +8,7 @@
 #include <cctype>
 #include <climits>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -18,6 +19,7 @@
 #include "app/device_watchdog.h"
 #include "app/lock_lights.h"
 #include "app/manual_path.h"
+#include "app/panel_slide.h"
 #include "app/startup.h"
 #include "settings/engine_settings.h"
 #include "ui/windows/context_menu.h"
@@ -237,6 +239,37 @@ TEST(DeviceWatchdog, GivesUpAfterTwoQuietSeconds) {
     EXPECT_EQ(dog.Look(c.at + 1999, later), A::kNone);
     EXPECT_EQ(dog.Look(c.at + 2000, later), c.lost == LostDevice::kNone ? A::kNone : A::kGiveUp);
     EXPECT_EQ(dog.Lost(), c.lost) << c.at;
+    if (c.lost != LostDevice::kNone) {  // then tries again every 2 s
+      EXPECT_EQ(dog.Look(c.at + 3999, later), A::kNone);
+      EXPECT_EQ(dog.Look(c.at + 4000, later), A::kReopen);
+    }
+  }
+}
+
+// The first tenth at once, then a tenth every 50 ms, a late step catching up; across the
+// tick counter's wrap. At rest the panel is placed on every call and nothing is waited for.
+TEST(PanelSlide, MovesATenthEvery50MsAndCatchesUpWhenLate) {
+  constexpr auto kNone = std::nullopt;
+  const struct {
+    uint32_t at;
+    bool toggle;
+    std::optional<int32_t> placed;
+    std::optional<uint32_t> wait;
+  } steps[] = {{0, false, 0, kNone},     {0, true, 24, 50},      {49, false, kNone, 1},
+               {50, false, 48, 50},      {150, false, 96, 50},   {200, false, 120, 50},
+               {400, false, 217, 50},    {450, false, 241, 50},  {500, false, 243, kNone},
+               {600, false, 243, kNone}, {600, true, 218, 50},   {600, false, kNone, 50},
+               {700, false, 169, 50},    {960, false, 42, 50},   {1010, false, 17, 50},
+               {1060, false, 0, kNone},  {1061, false, 0, kNone}};
+  PanelSlide slide;
+  const uint32_t t0 = 0xFFFFFF00U;
+  for (const auto& s : steps) {
+    if (s.toggle) {
+      slide.Toggle();
+      EXPECT_EQ(slide.WaitBeforeNextStep(t0 + s.at), 0U) << s.at;
+    }
+    EXPECT_EQ(slide.Step(t0 + s.at), s.placed) << s.at;
+    EXPECT_EQ(slide.WaitBeforeNextStep(t0 + s.at), s.wait) << s.at;
   }
 }
 
@@ -377,13 +410,14 @@ TEST(ManualPath, FitsExactlyOrIsRefusedWhole) {
   for (const size_t length : {size_t{0}, 259 - manual.size(), 260 - manual.size(), size_t{300}}) {
     const std::string dir(length, 'd');
     std::array<char, 261> out{};
-    out.back() = '#';
+    out.fill('#');
     const bool fits = length + manual.size() < 260;
     EXPECT_EQ(BuildManualPath(dir.c_str(), out.data(), 260), fits) << length;
     EXPECT_EQ(out.data(), fits ? dir + manual : std::string()) << length;
     EXPECT_EQ(out.back(), '#') << "never written past the buffer";
   }
-  EXPECT_FALSE(BuildManualPath(nullptr, std::array<char, 8>{}.data(), 8));
+  std::array<char, 8> out{'#'};
+  EXPECT_FALSE(BuildManualPath(nullptr, out.data(), 8) || out[0] != '\0');
 }
 
 }  // namespace

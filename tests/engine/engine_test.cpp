@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <numbers>
 #include <numeric>
 #include <random>
@@ -197,6 +198,16 @@ TEST(TakeRing, ResamplesEachBlockToTheSpeedsLength) {
     for (int32_t k = 0; k < written; ++k) {
       ASSERT_EQ(out[size_t(k)], int16_t((uint64_t(k) * step) >> 22)) << speed << " k " << k;
     }
+    // Backwards: the take's end first, silence after its start, nothing past the block.
+    ring.MarkTakeEnd();
+    std::vector<int16_t> back(1760, 7);
+    ring.ReadBlockReversed(back.data(), 880);
+    for (int32_t k = 0; k < 1760; ++k) {
+      ASSERT_EQ(back[size_t(k)], k < std::min(written, 880) ? out[size_t(written - 1 - k)]
+                                 : k < 880                  ? 0
+                                                            : 7)
+          << speed << " k " << k;
+    }
   }
 }
 
@@ -228,6 +239,10 @@ TEST(TakeRing, WriterReaderAndCopyCrossTheRingsEnd) {
   }
   EXPECT_EQ(ring.PendingBytes(), uint32_t(kRingSamples) * 2U);
   EXPECT_EQ(ring.ReadPos(), ring.WritePos());
+  // A take longer than the ring: its last ring's length, just not overwritten, copies whole.
+  std::vector<int16_t> whole(static_cast<size_t>(kRingSamples));
+  ASSERT_TRUE(ring.CopyTake(ring.LastTake(), whole.data()));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), whole.end() - 880));
 }
 
 TEST(BandPass, CoefficientsFollowTheCookbookFormulasAndBadDesignsAreSilent) {
@@ -257,7 +272,7 @@ TEST(BandPass, CoefficientsFollowTheCookbookFormulasAndBadDesignsAreSilent) {
 // n within a few steps; the inverse halves only on passes that would overflow.
 TEST(Fft, ForwardIsTheScaledDftAndInverseHalvesOnlyWhenItMust) {
   std::mt19937 rng(3);
-  for (int32_t m : {1, 4, 9, 10}) {
+  for (int32_t m : {0, 1, 4, 9, 10}) {
     const int32_t n = 1 << m;
     std::vector<int16_t> re(static_cast<size_t>(n)), im(re);
     for (int32_t i = 0; i < n; ++i) {
@@ -283,10 +298,12 @@ TEST(Fft, ForwardIsTheScaledDftAndInverseHalvesOnlyWhenItMust) {
   ASSERT_EQ(FixedFft(re.data(), im.data(), 6, 1), 0);
   EXPECT_NEAR(re[8], 100 * std::cos(2 * std::numbers::pi * 40 / 64), 2);
   EXPECT_NEAR(im[8], 100 * std::sin(2 * std::numbers::pi * 40 / 64), 2);
-  re.assign(64, 0);
-  im.assign(64, 0);
-  re[0] = 20000;
-  EXPECT_GE(FixedFft(re.data(), im.data(), 6, 1), 1);
+  for (const auto& [peak, halvings] : {std::pair{16383, 0}, {16384, 1}, {-32768, 2}}) {
+    re.assign(64, 0);
+    im.assign(64, 0);
+    re[0] = int16_t(peak);  // beyond 16383 a butterfly's sum could overflow
+    EXPECT_EQ(FixedFft(re.data(), im.data(), 6, 1), halvings) << peak;
+  }
   EXPECT_EQ(FixedFft(re.data(), im.data(), 11, 0), -1);
 }
 
@@ -318,6 +335,72 @@ TEST(Echo, RepeatsAfterTheLeadAcrossPiecesAndTheLinesEnd) {
     want[size_t(c.lead)] = c.first;
     want[size_t(c.lead) * 2] = c.second;
     EXPECT_EQ(s, want) << c.delay << " in pieces of " << c.piece;
+  }
+}
+
+// The guard judges a block only while something audible it played may still come back,
+// at most 27 blocks later, and only while its history reaches that far back.
+TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
+  EchoGuard guard;
+  const std::vector<int16_t> loud(880, 1000);
+  const auto reach = [&](std::initializer_list<uint64_t> stamps) {
+    std::string r;
+    for (const uint64_t s : stamps) {
+      r += guard.InReach(s) ? '1' : '0';
+    }
+    return r;
+  };
+  EXPECT_EQ(reach({0, 1, 28}), "000") << "nothing played yet";
+  for (int b = 0; b < 10; ++b) {
+    guard.AddPlayed(b % 2 == 0 ? nullptr : std::vector<int16_t>(880).data(), 880);
+  }
+  EXPECT_EQ(reach({1, 10, 28}), "000") << "silence is not audible";
+  for (int b = 0; b < 220; ++b) {
+    guard.AddPlayed(b < 190 ? loud.data() : nullptr, 880);  // audible up to block 200
+  }
+  EXPECT_EQ(reach({128, 129, 130, 200, 227, 228}), "001110");
+  // What was heard: the latest samples, across the history's wrap.
+  const auto heard = std::make_unique<SampleHistory>();
+  for (int b = 1; b <= 80; ++b) {
+    heard->Append(std::vector<int16_t>(880, int16_t(b)).data(), 880);
+  }
+  ASSERT_EQ(heard->End() - heard->Begin(), 65536U);
+  for (uint64_t at = heard->Begin(); at < heard->End(); at += 97) {
+    ASSERT_EQ(heard->At(at), int16_t(at / 880 + 1)) << at;
+  }
+  // Silence heard after a playback averaging below 32 teaches nothing: a loud block that the
+  // unlearned 0 dB coupling could explain stays unsure.
+  for (const auto& [level, verdict] :
+       {std::pair{31, EchoVerdict::kUnsure}, {32, EchoVerdict::kVoice}}) {
+    EchoGuard g;
+    const std::vector<int16_t> faint(880, int16_t(level));
+    for (int b = 0; b < 40; ++b) {
+      g.AddPlayed(faint.data(), 880);
+    }
+    g.Learn(0, 880, g.Stamp(), true);
+    EXPECT_EQ(g.Judge(uint32_t(level) * 880U, g.Stamp()), verdict) << level;
+  }
+  // Held blocks that copy the playback at half its level are its echo, also one 1.3 times as
+  // loud (the margin); one 1.4 times as loud is a voice over it: the span is not explained.
+  for (const float last : {0.5F, 0.65F, 0.7F}) {
+    EchoGuard g;
+    SampleHistory mic;
+    std::vector<int16_t> played(880, 1000);
+    for (size_t i = 1; i < played.size(); i += 2) {
+      played[i] = -1000;
+    }
+    for (int b = 0; b < 44; ++b) {
+      g.AddPlayed(played.data(), 880);
+      const float gain = b < 43 ? 0.5F : last;
+      std::vector<int16_t> h(880);
+      std::transform(played.begin(), played.end(), h.begin(),
+                     [&](int16_t v) { return int16_t(float(v) * gain); });
+      mic.Append(h.data(), 880);
+      if (b >= 40) {
+        ASSERT_TRUE(g.AddHeld(uint32_t(gain * 880000.0F), 880, g.Stamp(), mic.End() - 880, true));
+      }
+    }
+    EXPECT_EQ(g.HeldExplained(mic) >= 0, last < 0.69F) << last;
   }
 }
 
@@ -398,6 +481,8 @@ TEST(Calibration, MeasuresAndShowsItsResultOnceTheStatusLineIsFree) {
     rig.Blocks(0);
     EXPECT_EQ(rig.settings.Load(),
               (EngineSettingsValues{40000, 100, 2000, 1.0F, 0, 33, 0.5F, 0, 0, 32768}));
+    // The threshold slider and the silence knob at their top ends, the band-pass below its own.
+    EXPECT_EQ(rig.controls.last, (ControlPositions{100, 100, false, -2, 11, 50, 100, false}));
     rig.Blocks(0);
     rig.Blocks(c.heard ? 9000 : 0);
     EXPECT_FALSE(rig.engine.Recording()) << "measuring starts no take";
@@ -424,6 +509,20 @@ TEST(Calibration, MeasuresAndShowsItsResultOnceTheStatusLineIsFree) {
     EXPECT_STREQ(rig.status.Read().title, c.title);
     EXPECT_STREQ(rig.status.Read().value, c.value);
   }
+  // Each calibration measures afresh: the second hears nothing quieter than 3000.
+  Rig rig;
+  for (const auto& [quiet, peak, nthre, divisor] :
+       {std::tuple{0, 9000, 15, 13501}, {3000, 6000, 65, 9001}}) {
+    rig.engine.PressAutoMode();
+    rig.Blocks(0);
+    rig.Blocks(int16_t(quiet));
+    rig.Blocks(9000);
+    rig.engine.PressAutoMode();
+    rig.Blocks(0);
+    const EngineSettingsValues v = rig.settings.Load();
+    EXPECT_EQ(std::tuple(v.peakThreshold, v.NThre, v.oscilloDivisor),
+              std::tuple(peak, nthre, divisor));
+  }
 }
 
 // Values from outside may hold anything; reset keeps the two levels the user tuned.
@@ -437,20 +536,31 @@ TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   EXPECT_EQ(takeLength(9.0F), takeLength(2.2F));
   EXPECT_EQ(takeLength(-3.0F), takeLength(0.5F));
   EXPECT_EQ(takeLength(std::nanf("")), 880);
+  for (const auto& [bpf, records] : {std::pair{120, true}, {121, false}}) {
+    Rig rig;  // the knob's lowest position is off; one step up filters this buzz away
+    rig.settings.Bpf = bpf;
+    rig.Blocks(8000);
+    EXPECT_EQ(rig.engine.Recording(), records) << bpf;
+  }
   const std::vector<int16_t> high(880, 32767);
   const std::vector<int16_t> low(880, -32768);
   std::array<Point, kMaxTracePoints> pts{};
-  ComputeTrace(high.data(), 880, 1, pts);
-  EXPECT_EQ(pts[0].y, kDisplayArea.bottom);
+  ASSERT_EQ(ComputeTrace(high.data(), 880, 1, pts), 80U) << "every eleventh sample";
+  EXPECT_EQ(std::tuple(pts[0].x, pts[79].x, pts[0].y), std::tuple(62, 289, kDisplayArea.bottom));
   ComputeTrace(low.data(), 880, 92, pts);
   EXPECT_EQ(pts[0].y, kDisplayArea.top);
-  std::array<int32_t, kSpectrumBars> h{};
-  ComputeBars(low.data(), 0, 1, h);
-  EXPECT_EQ(h[3], kBarBaseY - kDisplayArea.top);
+  struct {
+    std::array<int32_t, kSpectrumBars> h{};
+    int32_t next = 7;  // where a bar past the last would land
+  } bars;
+  ComputeBars(low.data(), 0, 1, bars.h);
+  EXPECT_EQ(std::pair(bars.h[40], bars.next), std::pair(kBarBaseY - kDisplayArea.top, 7));
   Rig rig;
   const std::string longText(1000, 'T');
   rig.status.ShowStatus(longText.c_str(), "%s", longText.c_str());
-  EXPECT_EQ(std::strlen(rig.status.Read().value), kStatusValueCapacity - 1);
+  const StatusSnapshot shown = rig.status.Read();
+  EXPECT_EQ(std::pair(std::strlen(shown.title), std::strlen(shown.value)),
+            std::pair(size_t{127}, size_t{127}));
   rig.settings.Store({4128, 7, 20, 2.0F, 1, 3, 0.1F, 500, 1, 16384});
   ResetSettings(rig.settings, rig.engine);
   EngineSettingsValues want = DefaultEngineSettings;
@@ -458,6 +568,7 @@ TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   want.oscilloDivisor = 16384;
   EXPECT_EQ(rig.settings.Load(), want);
   EXPECT_EQ(rig.controls.calls, 1);
+  EXPECT_EQ(rig.controls.last, (ControlPositions{100, 40, false, -2, 50, 40, 30, false}));
 }
 
 // Everything the window thread may do meanwhile; run under ThreadSanitizer too.
