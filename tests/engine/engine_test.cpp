@@ -339,7 +339,7 @@ TEST(Echo, RepeatsAfterTheLeadAcrossPiecesAndTheLinesEnd) {
 }
 
 // The guard judges a block only while something audible it played may still come back,
-// at most 27 blocks later, and only while its history reaches that far back.
+// at most 39 blocks later, and only while its history reaches that far back.
 TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
   EchoGuard guard;
   const std::vector<int16_t> loud(880, 1000);
@@ -355,10 +355,10 @@ TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
     guard.AddPlayed(b % 2 == 0 ? nullptr : std::vector<int16_t>(880).data(), 880);
   }
   EXPECT_EQ(reach({1, 10, 28}), "000") << "silence is not audible";
-  for (int b = 0; b < 220; ++b) {
+  for (int b = 0; b < 260; ++b) {
     guard.AddPlayed(b < 190 ? loud.data() : nullptr, 880);  // audible up to block 200
   }
-  EXPECT_EQ(reach({128, 129, 130, 200, 227, 228}), "001110");
+  EXPECT_EQ(reach({182, 183, 200, 239, 240}), "01110");
   // What was heard: the latest samples, across the history's wrap.
   const auto heard = std::make_unique<SampleHistory>();
   for (int b = 1; b <= 80; ++b) {
