@@ -331,35 +331,74 @@ TEST(Render, PreRollAndReverse) {
       << "the second take, recorded while the first played, waits for it";
 }
 
-// Bad input exits 2, an output that cannot be written 1, before anything is rendered.
+// Bad input exits 2 (a bad command line with the usage after the reason), an output that cannot
+// be written 1, before anything is rendered; values at the ends of their ranges are taken.
 TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
   const fs::path dir = Scratch();
   const std::string in = Input(dir, 3, {}).string();
   const std::string speaker = (dir / "speaker.wav").string();
+  const std::string lb =
+      "' (GAIN from 0 to 100, then optionally a comma and DELAY_MS from 0 to 10000)";
   const struct {
     std::vector<std::string> args;
     int rc;
-    std::string says;
+    std::string says;  // the first line after "mimicore-render: ", or the output's start
+    bool usage = false;
   } cases[] = {
-      {{(dir / "none.wav").string(), "-o", speaker}, 2, (dir / "none.wav: cannot open").string()},
+      {{(dir / "none.wav").string(), "-o", speaker},
+       2,
+       (dir / "none.wav: cannot open: No such file or directory").string()},
       {{"/dev/zero", "-o", speaker}, 2, "/dev/zero: empty file"},
-      {{in, "--bogus"}, 2, "usage: mimicore-render INPUT.wav"},
-      {{in, "--speed", "0.5x"}, 2, "usage:"},
-      {{in, "--decay", "nan"}, 2, "usage:"},
-      {{in, in}, 2, "usage:"},
-      {{in, "-o", (dir / "no-dir" / "out.wav").string()}, 1, "no-dir/out.wav"},
-      {{in, "--takes", in}, 1, in},
-      {{in, "--loopback", "1,x"}, 2, "--loopback"},
-      {{in, "--loopback", "-0.5"}, 2, "--loopback"},
-      {{in, "--loopback", "0.5,10001"}, 2, "--loopback"},
-      {{in, "--pre-roll", "1e3"}, 2, "--pre-roll"},
+      {{"--", "-x.wav"}, 2, "-x.wav: cannot open: No such file or directory"},
+      {{"-", "-o", speaker}, 2, "-: cannot open: No such file or directory"},
+      {{}, 2, "no input file", true},
+      {{in, "--bogus"}, 2, "unknown option '--bogus'", true},
+      {{in, in}, 2, "more than one input file: '" + in + "'", true},
+      {{in, "-o"}, 2, "missing value for -o", true},
+      {{in, "--takes", "-t"}, 2, "missing value for --takes", true},
+      {{in, "--speed"}, 2, "missing value for --speed", true},
+      {{in, "--speed", "0.5x"},
+       2,
+       "bad value for --speed: '0.5x' (a finite number is expected)",
+       true},
+      {{in, "--decay", "nan"},
+       2,
+       "bad value for --decay: 'nan' (a finite number is expected)",
+       true},
+      {{in, "--peak", ""}, 2, "bad value for --peak: '' (a whole number is expected)", true},
+      {{in, "--threshold", "1.5"},
+       2,
+       "bad value for --threshold: '1.5' (a whole number is expected)",
+       true},
+      {{in, "--pre-roll", "1e3"},
+       2,
+       "bad value for --pre-roll: '1e3' (a whole number of milliseconds is expected)",
+       true},
+      {{in, "--loopback", "1,x"}, 2, "bad value for --loopback: '1,x" + lb, true},
+      {{in, "--loopback", "-0.5"}, 2, "bad value for --loopback: '-0.5" + lb, true},
+      {{in, "--loopback", "100.01"}, 2, "bad value for --loopback: '100.01" + lb, true},
+      {{in, "--loopback", "0.5,-1"}, 2, "bad value for --loopback: '0.5,-1" + lb, true},
+      {{in, "--loopback", "0.5,10001"}, 2, "bad value for --loopback: '0.5,10001" + lb, true},
+      {{in, "-o", (dir / "no-dir" / "out.wav").string()},
+       1,
+       "cannot write " + (dir / "no-dir" / "out.wav").string()},
+      {{in, "--takes", in}, 1, "cannot create directory " + in + ": Not a directory"},
+      {{in, "--loopback", "100,10000"}, 0, "done takes=0 input-blocks=3 blocks=3 "},
+      {{in, "--loopback", "0,0"}, 0, "done takes=0 input-blocks=3 blocks=3 "},
+      {{"-h", "--bogus"}, 0, "usage: mimicore-render INPUT.wav"},
   };
   for (const auto& c : cases) {
     const ToolRun run = Render(c.args);
     EXPECT_EQ(run.rc, c.rc) << c.says;
-    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
-    EXPECT_TRUE(c.says[0] != '/' || std::count(run.err.begin(), run.err.end(), '\n') == 1);
-    EXPECT_EQ(run.out, "") << c.says;
+    if (c.rc == 0) {
+      EXPECT_EQ(run.out.rfind(c.says, 0), 0U) << run.out;
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "mimicore-render: " + c.says);
+      EXPECT_EQ(run.err.find("\nusage: mimicore-render INPUT.wav") != std::string::npos, c.usage)
+          << run.err;
+      EXPECT_EQ(run.out, "") << c.says;
+    }
     EXPECT_FALSE(fs::exists(speaker)) << c.says;
   }
   EXPECT_EQ(Read(in).size(), 3 * kBlock) << "the input survives";
