@@ -35,7 +35,6 @@ inline constexpr int32_t kBarBaseY = 281;
 inline constexpr int32_t kBarRightX = 273;  // bin 0; bin i stands at 273 - i
 inline constexpr int32_t kTraceEvery = 11;
 inline constexpr uint32_t kMaxTracePoints = kMaxBlockSamples / kTraceEvery;
-inline constexpr int32_t kFixedOne = 1 << 22;  // 10.22 fixed point
 
 struct DisplayFrame {
   int32_t meterSegments = 0;  // lit 5 x 4 pieces from the strip's left, 0..20

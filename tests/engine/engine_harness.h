@@ -38,9 +38,13 @@ struct Rig final : PlaybackSink, DisplaySink {
     samples.insert(samples.end(), s, s + count / 2);
     return true;
   }
-  void OnFrame(const DisplayFrame& /*frame*/) override { ++frames; }
+  void OnFrame(const DisplayFrame& frame) override {
+    ++frames;
+    shown = frame;
+  }
   std::vector<int16_t> samples;
   int frames = 0;
+  DisplayFrame shown;
   EngineSettings settings;
   StatusDisplay status;
   FakeClock clock;

@@ -525,6 +525,65 @@ TEST(Calibration, MeasuresAndShowsItsResultOnceTheStatusLineIsFree) {
   }
 }
 
+// The display is drawn every 34 ms of the engine's clock from the block just heard: its level
+// on the meter, its trace (72.5 px for full scale), the bars of its first 512 samples (half the
+// amplitude at its bin, 150 px for full scale) and nothing of earlier blocks.
+TEST(Display, EachFrameShowsTheBlockJustHeard) {
+  Rig rig;
+  rig.settings.NThre = 1000;  // nothing is recorded or played here
+  rig.Blocks(0);
+  rig.clock.now += 13;  // 33 ms since the first block: no frame yet
+  rig.Blocks(0);
+  EXPECT_EQ(rig.frames, 0);
+  rig.clock.now -= 19;
+  for (const auto& [amplitude, segments] :
+       {std::pair{1023, 4}, {1024, 5}, {4095, 19}, {4096, 20}, {32767, 20}, {0, 0}}) {
+    rig.clock.now += 14;  // 34 ms since the last frame
+    const int before = rig.frames;
+    rig.Blocks(int16_t(amplitude));
+    EXPECT_EQ(std::pair(rig.frames - before, rig.shown.meterSegments), std::pair(1, segments))
+        << amplitude;
+  }
+  std::vector<int16_t> tone(880);  // exactly bin 10 of the 512-point transform
+  for (size_t i = 0; i < tone.size(); ++i) {
+    tone[i] =
+        int16_t(std::lround(8000.0 * std::sin(2.0 * std::numbers::pi * 10.0 * double(i) / 512.0)));
+  }
+  for (const bool silent : {false, true, false}) {
+    rig.clock.now += 14;
+    rig.Block(silent ? std::vector<int16_t>(880) : tone);
+    const DisplayFrame& f = rig.shown;
+    ASSERT_EQ(f.traceCount, 80U);
+    const auto [low, high] = std::minmax_element(f.trace.begin(), f.trace.begin() + 80,
+                                                 [](Point a, Point b) { return a.y < b.y; });
+    EXPECT_EQ(std::pair(low->y, high->y), silent ? std::pair(173, 173) : std::pair(155, 190));
+    for (int32_t i = 0; i < kSpectrumBars; ++i) {
+      const int32_t h = f.barHeights[size_t(i)];
+      EXPECT_TRUE(silent    ? h == 2
+                  : i == 10 ? h == 2 + 8000 / 2 * 150 / 32768
+                            : h < 6)
+          << i << ": " << h << (silent ? " after the tone" : "");
+    }
+  }
+  // A status's value sits 2 px lower under a title, and stays until 2000 ms are counted off it.
+  for (const char* title : {"T", ""}) {
+    rig.status.ShowStatus(title, "V");
+    rig.clock.now += 14;
+    rig.Blocks(0);
+    EXPECT_EQ(std::pair(rig.shown.statusVisible, rig.shown.valueTop),
+              std::pair(true, 84 + 2 * (*title != 0)));
+  }
+  StatusDisplay status;
+  status.ShowStatus("T", "V");
+  std::string seen;
+  for (const int32_t ms : {2000, 1, 0}) {
+    StatusSnapshot frame;
+    status.TryTakeFrame(ms, frame);
+    seen += frame.value;
+  }
+  EXPECT_EQ(seen, "VV");
+}
+
 // Values from outside may hold anything; reset keeps the two levels the user tuned.
 TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   const auto takeLength = [](float speed) {
