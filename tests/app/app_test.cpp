@@ -226,7 +226,7 @@ TEST(DeviceWatchdog, GivesUpAfterTwoQuietSeconds) {
     DeviceCounts counts;
     LostDevice lost;
   } cases[] = {{1000, {50, 0, 0}, LostDevice::kCapture},
-               {5200, {260, 7, 3}, LostDevice::kPlayback},  // queued, never played
+               {5200, {260, 7, 1}, LostDevice::kPlayback},  // one queued, never played
                {5200, {260, 7, 3}, LostDevice::kNone},      // queued and playing
                {3000, {150, 0, 0}, LostDevice::kNone}};     // output idle
   for (const auto& c : cases) {

@@ -321,20 +321,23 @@ TEST(Echo, RepeatsAfterTheLeadAcrossPiecesAndTheLinesEnd) {
                {1 << 30, kEchoLineSamples - 1, 4096, 0.5F, 0, 15000, 7500},
                {10, 882, 4096, std::nanf(""), 0, 0, 0}};
   for (const auto& c : cases) {
-    std::vector<int16_t> s(size_t(c.lead) * 2 + 1, 0);
-    s[0] = 30000;
-    s[size_t(c.lead)] = c.atLead;
-    EchoEffect echo;
-    echo.Process(s.data(), -5, 44100, c.delay, c.decay, 32768);
-    for (size_t at = 0; at < s.size(); at += size_t(c.piece)) {
-      const auto n = std::min(s.size() - at, size_t(c.piece));
-      echo.Process(s.data() + at, int32_t(n), 44100, c.delay, c.decay, 32768);
+    for (const int16_t sign : {1, -1}) {  // both ends saturate
+      const auto m = [&](int16_t v) { return int16_t(sign > 0 ? v : v == 32767 ? -32768 : -v); };
+      std::vector<int16_t> s(size_t(c.lead) * 2 + 1, 0);
+      s[0] = m(30000);
+      s[size_t(c.lead)] = m(c.atLead);
+      EchoEffect echo;
+      echo.Process(s.data(), -5, 44100, c.delay, c.decay, 32768);
+      for (size_t at = 0; at < s.size(); at += size_t(c.piece)) {
+        const auto n = std::min(s.size() - at, size_t(c.piece));
+        echo.Process(s.data() + at, int32_t(n), 44100, c.delay, c.decay, 32768);
+      }
+      std::vector<int16_t> want(s.size(), 0);
+      want[0] = m(30000);
+      want[size_t(c.lead)] = m(c.first);
+      want[size_t(c.lead) * 2] = m(c.second);
+      EXPECT_EQ(s, want) << c.delay << " in pieces of " << c.piece << ", sign " << sign;
     }
-    std::vector<int16_t> want(s.size(), 0);
-    want[0] = 30000;
-    want[size_t(c.lead)] = c.first;
-    want[size_t(c.lead) * 2] = c.second;
-    EXPECT_EQ(s, want) << c.delay << " in pieces of " << c.piece;
   }
 }
 
