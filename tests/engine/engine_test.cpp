@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <numbers>
@@ -672,6 +673,40 @@ TEST(Concurrency, CaptureThreadAgainstWindowThread) {
   EXPECT_EQ(last.first, 6000);
   rig.engine.StopTakes();
   EXPECT_FALSE(rig.engine.Recording());
+}
+
+// A copy that lets |midCopy| run halfway through, as a producer thread might.
+struct Pair {
+  int a = 0, b = 0;
+  Pair& operator=(const Pair& o) {
+    a = o.a;
+    if (midCopy) {
+      const std::function<void()> f = std::move(midCopy);
+      midCopy = nullptr;
+      f();
+    }
+    b = o.b;
+    return *this;
+  }
+  static inline std::function<void()> midCopy;
+};
+
+// The same race made step by step: the producer publishes twice while the consumer copies out,
+// and never writes the slot being copied.
+TEST(Concurrency, PublishingDuringATakeLeavesTheCopyWhole) {
+  LatestValue<Pair> latest;
+  Pair out;
+  for (int n = 1; n <= 4; ++n) {
+    latest.Publish(Pair{n, n});
+    Pair::midCopy = [&] {
+      latest.Publish(Pair{-n, -n});
+      latest.Publish(Pair{-n - 10, -n - 10});
+    };
+    ASSERT_TRUE(latest.Take(out));
+    EXPECT_EQ(std::pair(out.a, out.b), std::pair(n, n));
+    ASSERT_TRUE(latest.Take(out));
+    EXPECT_EQ(std::tuple(out.a, out.b, latest.Take(out)), std::tuple(-n - 10, -n - 10, false));
+  }
 }
 
 // A copy made while takes are recorded is one whole take, never part of a neighbour.
