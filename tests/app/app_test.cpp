@@ -168,7 +168,8 @@ TEST(ContextMenu, OffersWhatTheStateAllowsWithUniqueAccessKeysAndDecodableComman
     }
   };
   walk(menu);
-  for (const uint32_t unknown : {0U, 0x100U, 0x10AU, 0x127U, 0x133U, 0x403U, 0xFFFFFFFFU}) {
+  for (const uint32_t unknown :
+       {0U, 0x100U, 0x10AU, 0x10FU, 0x111U, 0x127U, 0x133U, 0x1FFU, 0x403U, 0xFFFFFFFFU}) {
     EXPECT_EQ(DecodeMenuCommand(unknown).kind, MenuChoice::kNone) << unknown;
   }
   const auto& mics = menu[7].items;

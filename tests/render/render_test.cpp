@@ -191,6 +191,7 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
   EXPECT_EQ(Read(dir / "out.wav"), speaker);
 
   const std::string in = Input(dir, 100, {{10, 29}}).string();
+  fs::create_directories(dir / "cut");
   const std::pair<std::vector<std::string>, std::string> flags[] = {
       {{in, "--threshold", "0"},  // every block is voice: the take never ends
        "take 1 begin=0 end=none samples=3604480 still-recording lost=88000\n"},
@@ -199,6 +200,8 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
       {{in, "--peak", "40000"}, "done takes=0"},  // level 12 of 40000, below 40
       {{in, "--bpf", "2000"}, "done takes=0"},    // far from the tone
       {{in, "--silence", "-5", "--delay", "-1", "--speed", "-1", "--echo"}, "take 1 begin=10 "},
+      {{Input(dir / "cut", 30, {{10, 29}}).string()},  // ends loud: silence follows it
+       "take 1 begin=10 end=60 samples=44000\ndone takes=1 input-blocks=30 blocks=110 "},
       {{in, "--loopback", "0.5,3000", "--no-echo-guard"},  // on until the last echo is back
        "take 1 begin=10 end=60 samples=44000\ntake 2 begin=210 end=260 samples=44000\ndone takes=2 "
        "input-blocks=100 blocks=461 played-blocks=100 unplayed-samples=0 echo-blocks=0\n"},
