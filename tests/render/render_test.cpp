@@ -207,7 +207,7 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
        "input-blocks=100 blocks=461 played-blocks=100 unplayed-samples=0 echo-blocks=0\n"},
   };
   for (const auto& [args, report] : flags) {
-    EXPECT_EQ(Render(args).out.rfind(report, 0), 0U) << args[1] << ": " << report;
+    EXPECT_EQ(Render(args).out.rfind(report, 0), 0U) << args.back() << ": " << report;
   }
 }
 
