@@ -16,6 +16,7 @@ namespace mimicore {
 
 // The RIFF size field (36 + 2 x count) must not wrap.
 inline constexpr uint32_t kWavMaxSamples = static_cast<uint32_t>(kWavMaxDataBytes / 2U);
+static_assert(36U + 2U * uint64_t{kWavMaxSamples} <= 0xFFFFFFFFU);
 
 // The 44-byte header in front of |count| samples, count at most
 // kWavMaxSamples.

@@ -174,17 +174,19 @@ void WithFileSizeLimit(rlim_t bytes, const std::function<void()>& fn) {
 
 TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
   const fs::path dir = Scratch();
-  const Samples input = Read(Input(dir, 200, {{10, 29}, {130, 139}}));
+  const Samples input = Read(Input(dir, 140, {{10, 29}, {130, 139}}));
   const ToolRun run = Render(
       {(dir / "in.wav").string(), "-o", (dir / "out.wav").string(), "--takes", dir.string()});
   // Block 29 ends at 578 ms, the first block 600 ms later is 60; 139 -> 170.
   EXPECT_EQ(run.out,
             "take 1 begin=10 end=60 samples=44000\ntake 2 begin=130 end=170 samples=35200\n"
-            "done takes=2 input-blocks=200 blocks=210 played-blocks=90 unplayed-samples=0\n");
+            "done takes=2 input-blocks=140 blocks=210 played-blocks=90 unplayed-samples=0\n");
   const Samples first = Read(dir / "take-001.wav");
   const Samples second = Read(dir / "take-002.wav");
   EXPECT_TRUE(std::equal(first.begin(), first.end(), input.begin() + 10 * kBlock));
-  EXPECT_TRUE(std::equal(second.begin(), second.end(), input.begin() + 130 * kBlock));
+  Samples tail(input.begin() + 130 * kBlock, input.end());  // then silence past the input's end
+  tail.resize(second.size());
+  EXPECT_EQ(second, tail);
   Samples speaker(210 * kBlock, 0);  // silent but for each take once, when it ends
   std::copy(first.begin(), first.end(), speaker.begin() + 60 * kBlock);
   std::copy(second.begin(), second.end(), speaker.begin() + 170 * kBlock);
@@ -654,6 +656,19 @@ TEST(WavFile, ReadersAgreeAndNameWhatIsWrong) {
       EXPECT_EQ(whole.second, says);
     }
   }
+  // A file cut short after it was checked: the samples gone are an error, not silence.
+  WriteBytes(path, Riff({Fmt(), Data(Samples(30000, 5))}));
+  WavFileReader cut(1000);
+  std::string error;
+  ASSERT_TRUE(cut.Open(path.c_str(), false, error));
+  fs::resize_file(path, 9000);
+  Samples rest(700);
+  size_t n = 1;
+  bool read = true;
+  while (n > 0 && (read = cut.Read(rest.data(), rest.size(), n, error))) {
+  }
+  EXPECT_EQ(std::pair(read, error),
+            std::pair(false, std::string("cannot read: the file became shorter")));
 }
 
 }  // namespace
