@@ -18,6 +18,7 @@
 
 #include "audio/take_export.h"
 #include "audio/wav_file.h"
+#include "engine/biquad_filter.h"
 
 namespace mimicore {
 namespace {
@@ -211,6 +212,15 @@ TEST(Render, EachTakeIsSavedWhenItEndsAndPlayedOnce) {
   for (const auto& [args, report] : flags) {
     EXPECT_EQ(Render(args).out.rfind(report, 0), 0U) << args.back() << ": " << report;
   }
+  // The band-pass runs on from block to block without a seam: a take is its input filtered whole.
+  Samples filtered = Read(in);
+  BiquadFilter(FilterType::BandPass, 1.0F, 440.0F, 44100.0F, 0.4F)
+      .ProcessBlock(filtered.data(), uint32_t(filtered.size()));
+  ASSERT_EQ(Render({in, "--bpf", "440", "--takes", (dir / "bp").string()})
+                .out.rfind("take 1 begin=10 ", 0),
+            0U);
+  const Samples take = Read(dir / "bp/take-001.wav");
+  EXPECT_TRUE(std::equal(take.begin(), take.end(), filtered.begin() + 10 * kBlock));
 }
 
 // A laptop hears its own speakers: one phrase is one take however loud and late it comes back,
