@@ -34,11 +34,6 @@ namespace {
 // In text mode ctest would take each line's "\r" for part of the test names it lists.
 [[maybe_unused]] const int kBinaryStdout = _setmode(_fileno(stdout), _O_BINARY);
 
-struct Pixel {
-  int32_t x, y;
-  COLORREF colour;
-};
-
 HBITMAP MakeBitmap(int32_t width, int32_t height, COLORREF fill) {
   HBITMAP bitmap = CreateBitmap(width, height, 1, 32, nullptr);
   HDC dc = CreateCompatibleDC(nullptr);
@@ -103,13 +98,13 @@ TEST(Display, ZeroLineTraceBarsAndMeterLandOnTheirPixelsAndGoWithTheNextFrame) {
   Display d;
   d.Draw(f);
   // The zero line, the trace, bin 0 (50 high) and bin 40 (its stub), and where the area ends.
-  const Pixel probes[] = {{60, 173, kWhite},      {288, 173, kWhite},     {150, 209, kWhite},
-                          {150, 208, kSkin},      {273, 232, kWhite},     {273, 280, kWhite},
-                          {273, 231, kSkin},      {272, 280, kSkin},      {233, 280, kWhite},
-                          {233, 279, kSkin},      {232, 280, kSkin},      {59, 173, kUntouched},
-                          {289, 173, kUntouched}, {150, 281, kUntouched}, {150, 67, kUntouched}};
-  for (const Pixel& p : probes) {
-    EXPECT_EQ(d.window.At(p.x, p.y), p.colour) << p.x << "," << p.y;
+  const std::tuple<int32_t, int32_t, COLORREF> probes[] = {
+      {60, 173, kWhite},      {288, 173, kWhite},     {150, 209, kWhite},   {150, 208, kSkin},
+      {273, 232, kWhite},     {273, 280, kWhite},     {273, 231, kSkin},    {272, 280, kSkin},
+      {233, 280, kWhite},     {233, 279, kSkin},      {232, 280, kSkin},    {59, 173, kUntouched},
+      {289, 173, kUntouched}, {150, 281, kUntouched}, {150, 67, kUntouched}};
+  for (const auto& [x, y, colour] : probes) {
+    EXPECT_EQ(d.window.At(x, y), colour) << x << "," << y;
   }
   for (int x = 85; x < 85 + 28; ++x) {  // three cells lit, 5 pixels wide, 7 apart
     EXPECT_EQ(d.panelWindow.At(x, 180), x < 85 + 21 && (x - 85) % 7 < 5 ? kLit : kSkin) << x;
@@ -321,7 +316,7 @@ struct Program : SettingsApplier, WindowActions {
   void ApplySettings() override {}
   void PressAutoMode() override {}
   void ResetAutoMode() override { ++cancels; }
-  void ResetToDefaults() override { ++resets; }
+  void ResetToDefaults() override {}
   void TogglePanel() override {}
   void SaveLastTake(HWND) override {}
   void OpenManual(HWND) override {}
@@ -337,7 +332,7 @@ struct Program : SettingsApplier, WindowActions {
   StatusDisplay status;
   SkinnedWindows windows{WindowLinks{settings, app, *this, frames, status, *this}};
   bool built;
-  int cancels = 0, resets = 0;
+  int cancels = 0;
 };
 
 TEST(SkinnedWindows, PlacedWhereStoredOrCentredAndGoneWithoutATraceAfterRelease) {
