@@ -13,6 +13,7 @@ from pathlib import Path
 
 import numpy as np
 
+import screen
 import sound
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -152,6 +153,12 @@ class Session:
         run(["wine", "regedit", "/s", "Z:" + str(reg_file).replace("/", "\\")], env=self.env,
             check=True)
 
+    def pactl(self, *args):
+        result = run(["pactl", *args], env=self.env, text=True)
+        if result.returncode:
+            raise Failure(f"pactl {' '.join(map(str, args))}: {result.stderr.strip()}")
+        return result.stdout
+
     def set_sound(self, on):
         # An empty driver list: Wine offers no wave device at all.
         key = r"HKCU\Software\Wine\Drivers"
@@ -159,6 +166,9 @@ class Session:
                    ("add", key, "/v", "Audio", "/d", "", "/f")))
 
     # -- the display (no window manager: focus is given explicitly) ----------
+
+    def grab(self):
+        return screen.grab(self.env, SCREEN)
 
     def xdotool(self, *args):
         return run(["xdotool", *args], env=self.env, text=True)
@@ -265,6 +275,9 @@ class Program:
 
     def running(self):
         return self.proc.poll() is None
+
+    def log(self):
+        return self.log_path.read_text(errors="replace")
 
     def wait(self, timeout):
         """The exit status, or None when it still ran after timeout s (then it is killed)."""

@@ -287,15 +287,14 @@ struct FakeCalls {
     return MMSYSERR_NOERROR;
   }
   static MMRESULT Prepare(Handle, WAVEHDR* header, UINT) {
-    for (size_t i = 0; i < g_fake.held.size(); ++i) {
-      if (g_fake.held[i] == nullptr) {
-        g_fake.held[i] = header;
-        g_fake.heldData[i] = header->lpData;
-        header->dwFlags |= WHDR_PREPARED;
-        return MMSYSERR_NOERROR;
-      }
+    const auto slot = std::find(g_fake.held.begin(), g_fake.held.end(), nullptr);
+    if (slot == g_fake.held.end()) {
+      return MMSYSERR_NOMEM;
     }
-    return MMSYSERR_NOMEM;
+    *slot = header;
+    g_fake.heldData[slot - g_fake.held.begin()] = header->lpData;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
   }
   static MMRESULT Submit(Handle, WAVEHDR* header, UINT) {
     header->dwFlags |= WHDR_INQUEUE;
@@ -305,11 +304,9 @@ struct FakeCalls {
     if ((header->dwFlags & WHDR_INQUEUE) != 0) {
       return WAVERR_STILLPLAYING;
     }
-    for (size_t i = 0; i < g_fake.held.size(); ++i) {
-      if (g_fake.held[i] == header) {
-        g_fake.held[i] = nullptr;
-        g_fake.heldData[i] = nullptr;
-      }
+    const auto slot = std::find(g_fake.held.begin(), g_fake.held.end(), header);
+    if (slot != g_fake.held.end()) {
+      g_fake.heldData[slot - g_fake.held.begin()] = *slot = nullptr;
     }
     header->dwFlags &= ~DWORD{WHDR_PREPARED};
     return MMSYSERR_NOERROR;
@@ -327,8 +324,8 @@ struct FakeCalls {
       g_fake.stillPlaying -= g_fake.stillPlaying > 0 ? 1 : 0;
       return WAVERR_STILLPLAYING;
     }
-    if (g_fake.closeResult == MMSYSERR_NOERROR) {
-      g_fake.held = {};  // the platform's word: it holds nothing any more
+    if (g_fake.closeResult == MMSYSERR_NOERROR) {  // the platform's word: it holds nothing more
+      g_fake.held = {};
       g_fake.heldData = {};
     }
     return g_fake.closeResult;
@@ -343,10 +340,8 @@ void ReleaseBuffer(void* ring, int32_t index) {
 
 // Opens and queues every buffer as a device does; false when the ring refused.
 bool OpenAndQueue(WaveRing<FakeCalls>& ring) {
-  if (!ring.Open(16, 1, kSampleRate, kRing, kBlockBytes, &ReleaseBuffer, &ring)) {
-    return false;
-  }
-  return ring.QueueAll() == kRing;
+  return ring.Open(16, 1, kSampleRate, kRing, kBlockBytes, &ReleaseBuffer, &ring) &&
+         ring.QueueAll() == kRing;
 }
 
 int64_t HeldBytes() {
