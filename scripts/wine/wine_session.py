@@ -1,4 +1,5 @@
-"""Mimicore.exe under Wine on a private display and sound server; a Session ends all it started."""
+"""Mimicore.exe under Wine on a private display and sound server; a Session ends all it started.
+The demo, the manual's pictures and the end-to-end checks all drive the program through it."""
 
 import hashlib
 import os
@@ -25,24 +26,6 @@ PHRASE = "Hello, this is the voice repeater, saying back every word it hears."
 
 class Failure(Exception):
     """A step could not be carried out; the message says which and why."""
-
-
-class Report:
-    passed = failed = 0
-
-    def check(self, name, ok, detail=""):
-        print(f"{'PASS' if ok else 'FAIL'}  {name}: {detail}", flush=True)
-        self.passed, self.failed = self.passed + bool(ok), self.failed + (not ok)
-
-    def guarded(self, step, *args):
-        try:
-            return step(*args)
-        except Exception as e:  # noqa: BLE001 - whatever stopped it, it is a failure
-            self.check(step.__name__, False, f"stopped: {type(e).__name__}: {e}")
-
-    def end(self, label):
-        print(f"{label}: {self.passed} passed, {self.failed} failed")
-        return 0 if self.passed and not self.failed else 1
 
 
 def wait_until(condition, timeout, interval=0.1):
