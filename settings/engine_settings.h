@@ -59,14 +59,14 @@ struct EngineSettings {
 
 // The four application values kept beside the record. Only the window
 // thread touches them.
+inline constexpr int32_t kNoWindowPosition = -1234;
+
 struct AppSettings {
   int32_t NumSettings = 0;
   int32_t CurSetting = 0;
-  int32_t winx = -1234;
-  int32_t winy = -1234;
+  int32_t winx = kNoWindowPosition;
+  int32_t winy = kNoWindowPosition;
 };
-
-inline constexpr int32_t kNoWindowPosition = -1234;
 
 // Whatever brings the derived state (controls, filter) in line with the
 // record after it changed as a whole.

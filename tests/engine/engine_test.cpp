@@ -241,9 +241,14 @@ TEST(TakeRing, WriterReaderAndCopyCrossTheRingsEnd) {
   EXPECT_EQ(ring.PendingBytes(), uint32_t(kRingSamples) * 2U);
   EXPECT_EQ(ring.ReadPos(), ring.WritePos());
   // A take longer than the ring: its last ring's length, just not overwritten, copies whole.
-  std::vector<int16_t> whole(static_cast<size_t>(kRingSamples));
+  std::vector<int16_t> whole(static_cast<size_t>(kRingSamples) + 1);
   ASSERT_TRUE(ring.CopyTake(ring.LastTake(), whole.data()));
-  EXPECT_TRUE(std::equal(block.begin(), block.end(), whole.end() - 880));
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), whole.end() - 881));
+  // Nothing, more than the ring, nowhere to copy to or no ring: refused.
+  const TakeSnapshot longer{ring.LastTake().start - 1, uint32_t(kRingSamples) + 1};
+  EXPECT_FALSE(ring.CopyTake({}, whole.data()) || ring.CopyTake(longer, whole.data()) ||
+               ring.CopyTake(ring.LastTake(), nullptr) ||
+               TakeRing().CopyTake(ring.LastTake(), whole.data()));
 }
 
 TEST(BandPass, CoefficientsFollowTheCookbookFormulasAndBadDesignsAreSilent) {

@@ -309,6 +309,10 @@ TEST(Presets, NothingIsWrittenWithoutCauseAndFailuresAreReported) {
                run.presets.SaveNumberedPreset(1));
   run.presets.SaveSettingsAtShutdown();
   EXPECT_EQ(store.KeyCount(), 0U);
+  // Key and value names match whatever the case of their letters, as in the registry.
+  store.SetValue(kProduct + "\\AZ", "SPEED", kStoredTypeBinary, Le(150));
+  EXPECT_TRUE(run.presets.LoadPreset("az"));
+  EXPECT_EQ(run.settings.Speed.load(), 1.5F);
 }
 
 }  // namespace
