@@ -495,6 +495,7 @@ TEST(Calibration, MeasuresAndShowsItsResultOnceTheStatusLineIsFree) {
     rig.Blocks(0);
     rig.Blocks(c.heard ? 9000 : 0);
     EXPECT_FALSE(rig.engine.Recording()) << "measuring starts no take";
+    rig.settings.Store({9, 9, 3, 1.5F, 1, 33, 0.5F, 2000, 1, 9});  // turned meanwhile: overruled
     rig.engine.PressAutoMode();
     bool held = false;
     rig.controls.onShow = [&] {

@@ -452,6 +452,12 @@ TEST(Render, SpeakerFileFailingMidRunIsRemovedAndExitsOne) {
   EXPECT_EQ(run.rc, 1);
   EXPECT_NE(run.err.find("cannot write " + out), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(out));
+  // Written over the input at the end, small enough to go out only in the close's flush.
+  fs::create_directories(dir / "small");
+  const std::string small = Input(dir / "small", 2, {}).string();
+  WithFileSizeLimit(1000, [&] { run = Render({small, "-o", small}); });
+  EXPECT_EQ(std::pair(run.rc, run.err),
+            std::pair(1, "mimicore-render: cannot write " + small + "\n"));
   EXPECT_EQ(Render({in, "-o", "/dev/full"}).rc, 1);
   EXPECT_TRUE(fs::exists("/dev/full")) << "a device is never removed";
 }
