@@ -377,6 +377,10 @@ TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
   for (uint64_t at = heard->Begin(); at < heard->End(); at += 97) {
     ASSERT_EQ(heard->At(at), int16_t(at / 880 + 1)) << at;
   }
+  // No copy is looked for where the playback's history cannot hold one: too early, or not yet
+  // heard.
+  EXPECT_EQ(std::pair(guard.CopiedAt(*heard, 880, 880), guard.CopiedAt(*heard, heard->End(), 880)),
+            std::pair(-1, -1));
   // Silence heard after a playback averaging below 32 teaches nothing: a loud block that the
   // unlearned 0 dB coupling could explain stays unsure.
   for (const auto& [level, verdict] :
