@@ -199,6 +199,19 @@ TEST(Presets, SpeedsRoundTripAndUnchangedStoredBytesSurvive) {
   EXPECT_EQ(Stored(store, kDefault, "Echo"), Le(1));
 }
 
+// A first run on an empty store plays with the built-in settings and leaves them stored.
+TEST(Presets, AFirstRunStoresTheBuiltInSettings) {
+  MemorySettingsStore store;
+  Session run(store);
+  run.presets.LoadSettingsAtStartup();
+  run.presets.SaveSettingsAtShutdown();
+  const uint32_t builtIn[] = {100, 40,    0, 150, U(0.4F),  0,        600, 4096,
+                              0,   32768, 0, 0,   U(-1234), U(-1234), 1,   0};
+  for (size_t i = 0; i < std::size(kNames); ++i) {
+    EXPECT_EQ(Stored(store, i < 10 ? kDefault : kProduct, kNames[i]), Le(builtIn[i])) << kNames[i];
+  }
+}
+
 TEST(Presets, StartupAndShutdownChooseThePresetFromNumAndCurSetting) {
   const struct {
     int32_t num, cur, loadsFrom, savesTo;  // preset index; -1: none
