@@ -160,8 +160,9 @@ TEST(ContextMenu, OffersWhatTheStateAllowsWithUniqueAccessKeysAndDecodableComman
           ++i;
         }
       }
-      if (e.items.empty() && !e.text.empty()) {  // neither a submenu nor a separator
-        EXPECT_TRUE(e.id != 0 && ids.insert(e.id).second) << e.text;
+      EXPECT_EQ(e.id == 0, e.text.empty() || !e.items.empty()) << e.text;  // separator, submenu
+      if (e.id != 0) {
+        EXPECT_TRUE(ids.insert(e.id).second) << e.text;
         EXPECT_EQ(MenuCommandId(DecodeMenuCommand(e.id)), e.id) << e.text;
       }
       walk(e.items);
