@@ -598,6 +598,35 @@ TEST(Display, EachFrameShowsTheBlockJustHeard) {
   EXPECT_EQ(seen, "VV");
 }
 
+// A frame that puts the same pixels on the screen as the last is not drawn again: only what is
+// drawn counts (the trace up to its count, texts only while shown, never the time left).
+TEST(Display, FramesDrawTheSameWhenEveryDrawnPartIsTheSame) {
+  DisplayFrame a;
+  a.traceCount = 3;
+  a.statusVisible = true;
+  const std::vector<std::pair<std::function<void(DisplayFrame&)>, bool>> changes = {
+      {[](DisplayFrame&) {}, true},
+      {[](DisplayFrame& f) { f.status.timeMs = 5; }, true},
+      {[](DisplayFrame& f) { f.trace[3].y = 1; }, true},
+      {[](DisplayFrame& f) { f.trace[2].y = 1; }, false},
+      {[](DisplayFrame& f) { f.traceCount = 2; }, false},
+      {[](DisplayFrame& f) { f.meterSegments = 1; }, false},
+      {[](DisplayFrame& f) { f.barHeights[40] = 1; }, false},
+      {[](DisplayFrame& f) { f.statusVisible = false; }, false},
+      {[](DisplayFrame& f) { f.valueTop = 1; }, false},
+      {[](DisplayFrame& f) { f.status.title[0] = 'T'; }, false},
+      {[](DisplayFrame& f) { f.status.value[0] = 'V'; }, false}};
+  for (size_t i = 0; i < changes.size(); ++i) {
+    for (const bool shown : {true, false}) {  // hidden texts are not drawn: only their flag counts
+      DisplayFrame b = a;
+      a.statusVisible = b.statusVisible = shown;
+      changes[i].first(b);
+      EXPECT_EQ(DrawsTheSame(a, b) && DrawsTheSame(b, a), changes[i].second || (!shown && i >= 7))
+          << i;
+    }
+  }
+}
+
 // Values from outside may hold anything; reset keeps the two levels the user tuned.
 TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   const auto takeLength = [](float speed) {

@@ -460,6 +460,17 @@ TEST(Render, SpeakerFileFailingMidRunIsRemovedAndExitsOne) {
             std::pair(1, "mimicore-render: cannot write " + small + "\n"));
   EXPECT_EQ(Render({in, "-o", "/dev/full"}).rc, 1);
   EXPECT_TRUE(fs::exists("/dev/full")) << "a device is never removed";
+  // A take that cannot be saved (its name is taken by a folder) stops the run there.
+  fs::create_directories(dir / "t" / "take-001.wav");
+  run = Render({Input(dir / "t", 100, {{10, 29}}).string(), "--takes", (dir / "t").string()});
+  EXPECT_EQ(
+      std::tuple(run.rc, run.out, run.err),
+      std::tuple(1, std::string(),
+                 "mimicore-render: cannot write " + (dir / "t/take-001.wav").string() + "\n"));
+  WavFileWriter nothing;  // nothing appended: no file
+  EXPECT_FALSE(!nothing.Open(out.c_str(), false) || nothing.Open(out.c_str(), false) ||
+               nothing.Finish());
+  EXPECT_FALSE(fs::exists(out));
 }
 
 TEST(WavFile, WritesTheExactLayoutOrNothing) {
@@ -684,6 +695,10 @@ TEST(WavFile, ReadersAgreeAndNameWhatIsWrong) {
   bool read = true;
   while (n > 0 && (read = cut.Read(rest.data(), rest.size(), n, error))) {
   }
+  std::vector<int16_t> none;
+  std::string noName;
+  EXPECT_FALSE(ReadWavFile(nullptr, none, noName));
+  EXPECT_EQ(noName, "no file name");
   EXPECT_EQ(std::pair(read, error),
             std::pair(false, std::string("cannot read: the file became shorter")));
 }
