@@ -212,6 +212,29 @@ TEST(TakeRing, ResamplesEachBlockToTheSpeedsLength) {
   }
 }
 
+// More takes wait to be played backwards than the ring keeps ends for (64): the oldest two then
+// play as one; a take that recorded nothing ends nothing.
+TEST(TakeRing, ReversedTakesBeyondTheKeptEndsPlayTheOldestTogether) {
+  TakeRing ring;
+  ASSERT_TRUE(ring.Allocate());
+  EchoEffect echo;
+  std::vector<int16_t> want = {-2, 2, -1, 1};
+  for (int16_t t = 1; t <= 65; ++t) {
+    const std::vector<int16_t> take = {t, int16_t(-t)};
+    ring.MarkTakeStart();
+    ring.WriteBlock(take.data(), 2, 4194304, {}, echo);
+    ring.MarkTakeEnd();
+    ring.MarkTakeStart();
+    ring.MarkTakeEnd();
+    want.insert(want.end(), {int16_t(-t), t});
+  }
+  want.erase(want.begin() + 4, want.begin() + 8);
+  std::vector<int16_t> played(131, 7);
+  EXPECT_FALSE(ring.ReadBlockReversed(played.data(), 131));
+  want.push_back(0);
+  EXPECT_EQ(played, want);
+}
+
 // Half a block off the ring's bounds, writes, playback and copies all cross its end.
 TEST(TakeRing, WriterReaderAndCopyCrossTheRingsEnd) {
   TakeRing ring;
