@@ -431,6 +431,9 @@ TEST(ManualPath, FitsExactlyOrIsRefusedWhole) {
     EXPECT_EQ(out.back(), '#') << "never written past the buffer";
   }
   std::array<char, 8> out{'#'};
+  EXPECT_FALSE(BuildManualPath("d", out.data(), 0) || BuildManualPath("d", nullptr, 8) ||
+               out[0] != '#')
+      << "no room: nothing written";
   EXPECT_FALSE(BuildManualPath(nullptr, out.data(), 8) || out[0] != '\0');
 }
 
