@@ -361,6 +361,10 @@ TEST(DeviceChoice, AChosenDeviceIsTakenUpAgainWhenItReturnsToTheList) {
   EXPECT_EQ(seen, "001") << "a device that would not open is tried again once it went and came";
   t.choice.Open(back, [](int32_t) { return true; });
   EXPECT_FALSE(t.choice.CameBack(none) || t.choice.CameBack(back)) << "in use: nothing to do";
+  t.choice.Open(none, [](int32_t id) { return id == kDefaultDevice; });
+  t.choice.Choose("");  // the default chosen after a fallback: no fallback said any more
+  t.choice.Open(none, [](int32_t) { return true; });
+  EXPECT_EQ(t.choice.LastOutcome(), DeviceChoice::Outcome::kDefault);
 }
 
 TEST(DeviceChoice, StartUpNamesWhatStandsInForAChosenDevice) {

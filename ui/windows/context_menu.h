@@ -14,8 +14,6 @@ namespace mimicore {
 
 // Presets the menu and Ctrl+1 ... Ctrl+9 reach: 1 .. kMenuPresets.
 inline constexpr int32_t kMenuPresets = kLastNumberedPreset;
-// Pre-roll is switched between off and this many milliseconds.
-inline constexpr int32_t kMenuPreRollMs = 200;
 // The platform gives device names of at most this many characters.
 inline constexpr size_t kDeviceNameChars = 31;
 

@@ -16,6 +16,9 @@ namespace mimicore {
 
 namespace {
 
+// Pre-roll is switched between off and this many milliseconds.
+constexpr int32_t kMenuPreRollMs = 200;
+
 // A menu handle and, through it, its submenus: destroying the top menu
 // destroys the ones inserted into it.
 struct MenuDeleter {
