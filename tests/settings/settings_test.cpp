@@ -317,6 +317,7 @@ TEST(Presets, NothingIsWrittenWithoutCauseAndFailuresAreReported) {
     EXPECT_FALSE(run.presets.SaveNumberedPreset(n) || run.presets.LoadNumberedPreset(n)) << n;
   }
   EXPECT_EQ(store.KeyCount(), 0U);
+  EXPECT_TRUE(run.presets.LoadNumberedPreset(2)) << "an absent preset loads as nothing";
   store.SetWritable(false);
   EXPECT_FALSE(run.presets.SaveAppSettings() || run.presets.SavePreset("def_settings") ||
                run.presets.SaveNumberedPreset(1));
