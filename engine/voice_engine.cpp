@@ -16,8 +16,6 @@ namespace {
 constexpr float kSpeedMin = 0.5F;
 constexpr float kSpeedMax = 2.2F;
 constexpr int32_t kDelayMax = 300;
-constexpr int32_t kSpectrumLog2 = 9;
-constexpr uint32_t kSpectrumPoints = 1U << kSpectrumLog2;
 
 int32_t RoundToInt(float v) { return static_cast<int32_t>(std::lround(v)); }
 

@@ -190,8 +190,11 @@ class VoiceEngine final : public SettingsApplier {
   std::array<int16_t, kMaxBlockSamples> replay_{};
   std::array<int16_t, kPreRollMaxSamples> preRoll_{};
   std::array<int16_t, kMaxBlockSamples> feed_{};
-  std::array<int16_t, 1760> spectrumRe_{};
-  std::array<int16_t, 1760> spectrumIm_{};
+  // The bars come from a transform of each block's first 512 samples.
+  static constexpr int32_t kSpectrumLog2 = 9;
+  static constexpr uint32_t kSpectrumPoints = 1U << kSpectrumLog2;
+  std::array<int16_t, kSpectrumPoints> spectrumRe_{};
+  std::array<int16_t, kSpectrumPoints> spectrumIm_{};
   DisplayFrame frame_;
 };
 

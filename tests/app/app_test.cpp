@@ -169,18 +169,16 @@ TEST(ContextMenu, OffersWhatTheStateAllowsWithUniqueAccessKeysAndDecodableComman
     }
   };
   walk(menu);
-  using Choice = std::pair<MenuChoice::Kind, int32_t>;
-  std::vector<Choice> kinds;  // the switches' and the commands' items decode to what they say
-  for (const size_t i : {3U, 4U, 5U, 10U, 11U, 12U}) {
-    kinds.emplace_back(DecodeMenuCommand(menu[i].id).kind, DecodeMenuCommand(menu[i].id).index);
+  using enum MenuChoice::Kind;  // the switches and the commands decode to what they say
+  for (const auto& [i, kind] : {std::pair{3U, kReverse},
+                                {4U, kEchoGuard},
+                                {5U, kPreRoll},
+                                {10U, kSaveTake},
+                                {11U, kManual},
+                                {12U, kExit}}) {
+    const MenuChoice c = DecodeMenuCommand(menu[i].id);
+    EXPECT_EQ(std::pair(c.kind, c.index), std::pair(kind, 0)) << menu[i].text;
   }
-  using enum MenuChoice::Kind;
-  EXPECT_EQ(kinds, (std::vector<Choice>{{kReverse, 0},
-                                        {kEchoGuard, 0},
-                                        {kPreRoll, 0},
-                                        {kSaveTake, 0},
-                                        {kManual, 0},
-                                        {kExit, 0}}));
   for (const uint32_t unknown :
        {0U, 0x100U, 0x10AU, 0x10FU, 0x111U, 0x127U, 0x133U, 0x1FFU, 0x403U, 0xFFFFFFFFU}) {
     EXPECT_EQ(DecodeMenuCommand(unknown).kind, MenuChoice::kNone) << unknown;

@@ -237,12 +237,13 @@ TEST(TakeRing, ReversedTakesBeyondTheKeptEndsPlayTheOldestTogether) {
 // Half a block off the ring's bounds, writes, playback and copies all cross its end.
 TEST(TakeRing, WriterReaderAndCopyCrossTheRingsEnd) {
   TakeRing ring;
-  ASSERT_TRUE(ring.Allocate());
+  ASSERT_TRUE(ring.Allocate() && ring.Allocate()) << "a second call keeps the ring";
   EchoEffect echo;
   std::vector<int16_t> block(880);
-  std::vector<int16_t> played(880);
+  std::vector<int16_t> played(880, 7);
   ring.WriteBlock(block.data(), 440, 4194304, {}, echo);
-  ring.ReadBlock(played.data(), 440);
+  ASSERT_FALSE(ring.ReadBlock(played.data(), 880));
+  ASSERT_EQ(played, block) << "half a block, then silence";
   for (int b = 0; b < 4100; ++b) {
     std::iota(block.begin(), block.end(), int16_t(b * 7));
     if (b == 4095) {
@@ -399,8 +400,24 @@ TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
   for (uint64_t at = heard->Begin(); at < heard->End(); at += 97) {
     ASSERT_EQ(heard->At(at), int16_t(at / 880 + 1)) << at;
   }
-  // No copy is looked for where the playback's history cannot hold one: too early, or not yet
-  // heard.
+  // A copy of the playback is found at its delay, from one block to the longest, in 5-ms lags.
+  for (const auto& [delay, lag] :
+       {std::pair{880U, 0}, {1099U, 0}, {1100U, 1}, {23067U, 100}, {34100U, 149}, {34101U, -1}}) {
+    EchoGuard g;
+    SampleHistory mic;
+    std::mt19937 rng(delay);
+    std::vector<int16_t> played(880 * 60);
+    std::generate(played.begin(), played.end(), [&] { return int16_t(int(rng() % 16001) - 8000); });
+    for (size_t b = 0; b < 60; ++b) {
+      g.AddPlayed(played.data() + b * 880, 880);
+      for (size_t i = b * 880; i < b * 880 + 880; ++i) {
+        const int16_t v = i >= delay ? played[i - delay] : 0;
+        mic.Append(&v, 1);
+      }
+    }
+    EXPECT_EQ(g.CopiedAt(mic, 59 * 880, 880), lag) << delay;
+  }
+  // None is looked for where the playback's history cannot hold one: too early, or not yet heard.
   EXPECT_EQ(std::pair(guard.CopiedAt(*heard, 880, 880), guard.CopiedAt(*heard, heard->End(), 880)),
             std::pair(-1, -1));
   // Silence heard after a playback averaging below 32 teaches nothing: a loud block that the
@@ -437,6 +454,11 @@ TEST(EchoGuard, JudgesOnlyWithinReachOfAudiblePlayback) {
     }
     EXPECT_EQ(g.HeldExplained(mic) >= 0, last < 0.69F) << last;
   }
+  EchoGuard full;  // at most 32 blocks are held
+  for (int b = 0; b < 32; ++b) {
+    ASSERT_TRUE(full.AddHeld(1, 880, 1, 0, true));
+  }
+  EXPECT_FALSE(full.AddHeld(1, 880, 1, 0, true));
 }
 
 // The window thread acting at the worst instant: inside the engine's call to the controls.
@@ -545,6 +567,7 @@ TEST(Calibration, MeasuresAndShowsItsResultOnceTheStatusLineIsFree) {
     EXPECT_STREQ(rig.status.Read().title, c.title);
     EXPECT_STREQ(rig.status.Read().value, c.value);
   }
+  EXPECT_TRUE(FinishCalibration(1, 0).measured && !FinishCalibration(7, 7).measured);
   // Each calibration measures afresh: the second hears nothing quieter than 3000.
   Rig rig;
   for (const auto& [quiet, peak, nthre, divisor] :
@@ -670,15 +693,15 @@ TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   const std::vector<int16_t> low(880, -32768);
   std::array<Point, kMaxTracePoints> pts{};
   ASSERT_EQ(ComputeTrace(high.data(), 880, 1, pts), 80U) << "every eleventh sample";
-  EXPECT_EQ(std::tuple(pts[0].x, pts[79].x, pts[0].y), std::tuple(62, 289, kDisplayArea.bottom));
+  EXPECT_EQ(std::tuple(pts[0].x, pts[79].x, pts[0].y), std::tuple(62, 289, 281));
   ComputeTrace(low.data(), 880, 92, pts);
-  EXPECT_EQ(pts[0].y, kDisplayArea.top);
+  EXPECT_EQ(pts[0].y, 68) << "the display's top";
   struct {
     std::array<int32_t, kSpectrumBars> h{};
     int32_t next = 7;  // where a bar past the last would land
   } bars;
   ComputeBars(low.data(), 0, 1, bars.h);
-  EXPECT_EQ(std::pair(bars.h[40], bars.next), std::pair(kBarBaseY - kDisplayArea.top, 7));
+  EXPECT_EQ(std::pair(bars.h[40], bars.next), std::pair(281 - 68, 7));
   Rig rig;
   const std::string longText(1000, 'T');
   rig.status.ShowStatus(longText.c_str(), "%s", longText.c_str());
@@ -741,9 +764,7 @@ struct Pair {
   int a = 0, b = 0;
   Pair& operator=(const Pair& o) {
     a = o.a;
-    if (midCopy) {
-      const std::function<void()> f = std::move(midCopy);
-      midCopy = nullptr;
+    if (const std::function<void()> f = std::exchange(midCopy, nullptr)) {
       f();
     }
     b = o.b;

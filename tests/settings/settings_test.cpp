@@ -141,6 +141,9 @@ TEST(DeviceNames, OnlyBoundedTerminatedStringsAreTakenAndARunWritesNone) {
     MemorySettingsStore store;
     store.SetValue(kProduct, "InDevice", c.type, c.bytes);
     EXPECT_EQ(LoadDeviceName(store, kCaptureDeviceValue), c.taken);
+    std::string got;
+    EXPECT_EQ(store.OpenForReading(kProductKey)->GetString("InDevice", got),
+              !c.taken.empty() || c.bytes == text(std::string("\0", 1)));
     EXPECT_EQ(LoadDeviceName(store, kPlaybackDeviceValue), "");
     Session run(store);
     run.presets.LoadSettingsAtStartup();
