@@ -648,7 +648,6 @@ TEST(Display, EachFrameShowsTheBlockJustHeard) {
 TEST(Display, FramesDrawTheSameWhenEveryDrawnPartIsTheSame) {
   DisplayFrame a;
   a.traceCount = 3;
-  a.statusVisible = true;
   const std::vector<std::pair<std::function<void(DisplayFrame&)>, bool>> changes = {
       {[](DisplayFrame&) {}, true},
       {[](DisplayFrame& f) { f.status.timeMs = 5; }, true},
