@@ -20,6 +20,9 @@
 
 namespace mimicore {
 
+// Buffers each of the program's two wave devices queues: 64 blocks, about 1.3 s.
+inline constexpr int32_t kBuffersPerDevice = 64;
+
 // Which buffers of a ring are with the platform. Each buffer queued gets the
 // next sequence number; the platform gives buffers back in the order they
 // were queued, so the oldest queued buffer is always the next to come back.

@@ -8,7 +8,6 @@ namespace mimicore {
 inline constexpr uint32_t kSampleRate = 44100;
 inline constexpr uint32_t kBlockSamples = 880;
 inline constexpr uint32_t kBlockBytes = kBlockSamples * 2;
-inline constexpr int32_t kBuffersPerDevice = 64;
 
 // The engine accepts other buffer sizes too (only 1760 bytes is used by the
 // program); anything larger than this is handled up to this many samples.

@@ -228,6 +228,8 @@ TEST(TakeRing, ReversedTakesBeyondTheKeptEndsPlayTheOldestTogether) {
     want.push_back(t > 2 ? t : 0);
   }
   std::erase(want, 0);
+  int16_t last = 0;  // the last take, one sample, copies whole
+  EXPECT_TRUE(ring.CopyTake(ring.LastTake(), &last) && last == 65);
   std::vector<int16_t> played(66, 7);
   EXPECT_FALSE(ring.ReadBlockReversed(played.data(), 66));
   want.push_back(0);
@@ -708,12 +710,14 @@ TEST(Settings, HostileValuesAreTamedAndResetKeepsTheTunedLevels) {
   EXPECT_EQ(std::pair(std::strlen(shown.title), std::strlen(shown.value)),
             std::pair(size_t{127}, size_t{127}));
   rig.settings.Store({4128, 7, 20, 2.0F, 1, 3, 0.1F, 500, 1, 16384});
+  rig.engine.ApplySettings();  // the echo on: its knobs usable
+  EXPECT_EQ(rig.controls.last, (ControlPositions{200, 7, true, 7, 1, 10, 1, true}));
   ResetSettings(rig.settings, rig.engine);
   EngineSettingsValues want = DefaultEngineSettings;
   want.peakThreshold = 4128;
   want.oscilloDivisor = 16384;
   EXPECT_EQ(rig.settings.Load(), want);
-  EXPECT_EQ(rig.controls.calls, 1);
+  EXPECT_EQ(rig.controls.calls, 2);
   EXPECT_EQ(rig.controls.last, (ControlPositions{100, 40, false, -2, 50, 40, 30, false}));
 }
 

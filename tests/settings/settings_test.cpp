@@ -321,6 +321,7 @@ TEST(Presets, NothingIsWrittenWithoutCauseAndFailuresAreReported) {
   }
   EXPECT_EQ(store.KeyCount(), 0U);
   EXPECT_TRUE(run.presets.LoadNumberedPreset(2)) << "an absent preset loads as nothing";
+  EXPECT_FALSE(run.presets.LoadPreset(nullptr) || run.presets.SavePreset(nullptr));
   store.SetWritable(false);
   EXPECT_FALSE(run.presets.SaveAppSettings() || run.presets.SavePreset("def_settings") ||
                run.presets.SaveNumberedPreset(1));
