@@ -362,14 +362,22 @@ TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
   const fs::path dir = Scratch();
   const std::string in = Input(dir, 3, {}).string();
   const std::string speaker = (dir / "speaker.wav").string();
-  const std::string lb =
-      "' (GAIN from 0 to 100, then optionally a comma and DELAY_MS from 0 to 10000)";
-  const struct {
+  struct Case {
     std::vector<std::string> args;
     int rc;
     std::string says;  // the first line after "mimicore-render: ", or the output's start
     bool usage = false;
-  } cases[] = {
+  };
+  // A flag's value refused: the flag, the value and what was expected, then the usage.
+  const auto refused = [&](const std::string& flag, const std::string& value, const char* wanted) {
+    return Case{
+        {in, flag, value}, 2, "bad value for " + flag + ": '" + value + "' (" + wanted + ")", true};
+  };
+  const char* const number = "a finite number is expected";
+  const char* const whole = "a whole number is expected";
+  const char* const loopback =
+      "GAIN from 0 to 100, then optionally a comma and DELAY_MS from 0 to 10000";
+  const Case cases[] = {
       {{(dir / "none.wav").string(), "-o", speaker},
        2,
        (dir / "none.wav: cannot open: No such file or directory").string()},
@@ -382,28 +390,16 @@ TEST(Render, BadInputCommandLinesAndUnwritableOutputs) {
       {{in, "-o"}, 2, "missing value for -o", true},
       {{in, "--takes", "-t"}, 2, "missing value for --takes", true},
       {{in, "--speed"}, 2, "missing value for --speed", true},
-      {{in, "--speed", "0.5x"},
-       2,
-       "bad value for --speed: '0.5x' (a finite number is expected)",
-       true},
-      {{in, "--decay", "nan"},
-       2,
-       "bad value for --decay: 'nan' (a finite number is expected)",
-       true},
-      {{in, "--peak", ""}, 2, "bad value for --peak: '' (a whole number is expected)", true},
-      {{in, "--threshold", "1.5"},
-       2,
-       "bad value for --threshold: '1.5' (a whole number is expected)",
-       true},
-      {{in, "--pre-roll", "1e3"},
-       2,
-       "bad value for --pre-roll: '1e3' (a whole number of milliseconds is expected)",
-       true},
-      {{in, "--loopback", "1,x"}, 2, "bad value for --loopback: '1,x" + lb, true},
-      {{in, "--loopback", "-0.5"}, 2, "bad value for --loopback: '-0.5" + lb, true},
-      {{in, "--loopback", "100.01"}, 2, "bad value for --loopback: '100.01" + lb, true},
-      {{in, "--loopback", "0.5,-1"}, 2, "bad value for --loopback: '0.5,-1" + lb, true},
-      {{in, "--loopback", "0.5,10001"}, 2, "bad value for --loopback: '0.5,10001" + lb, true},
+      refused("--speed", "0.5x", number),
+      refused("--decay", "nan", number),
+      refused("--peak", "", whole),
+      refused("--threshold", "1.5", whole),
+      refused("--pre-roll", "1e3", "a whole number of milliseconds is expected"),
+      refused("--loopback", "1,x", loopback),
+      refused("--loopback", "-0.5", loopback),
+      refused("--loopback", "100.01", loopback),
+      refused("--loopback", "0.5,-1", loopback),
+      refused("--loopback", "0.5,10001", loopback),
       {{in, "-o", (dir / "no-dir" / "out.wav").string()},
        1,
        "cannot write " + (dir / "no-dir" / "out.wav").string()},
