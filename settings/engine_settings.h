@@ -57,10 +57,11 @@ struct EngineSettings {
   void Store(const EngineSettingsValues& v);
 };
 
-// The four application values kept beside the record. Only the window
-// thread touches them.
+// A window place never stored: the windows open centred.
 inline constexpr int32_t kNoWindowPosition = -1234;
 
+// The four application values kept beside the record. Only the window
+// thread touches them.
 struct AppSettings {
   int32_t NumSettings = 0;
   int32_t CurSetting = 0;
